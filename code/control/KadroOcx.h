@@ -1,0 +1,78 @@
+#pragma once
+// KadroOcx: the scriptable control as a plain object. Hosts (the COM server, the JSON-RPC host) call its public
+// methods; every platform call goes through the Platform it was given.
+#include <cstdint>
+
+#include "control/Platform.h"
+#include "control/RuntimeError.h"
+#include "control/Text.h"
+
+namespace kadroo {
+
+// The control's fields, in declaration order. A new object has every text empty and every number 0.
+struct KadroOcxState {
+  Handle hConnect = 0;
+  Handle hInternet = 0;
+  Text sUid;
+  Text sServer;
+  Text sPort;
+  Text sPass;
+  Text sRemoteFile;
+  Text sLocalFile;
+  Text sMobanFile;
+  Text sErrorMsg;
+  Text sParm;
+  int32_t lConnectFlags = 0;
+  Text sTiShiMsg;
+  Text sLastLocalFile;
+  FindData tLastLocalFind;
+};
+
+inline constexpr char16_t kLibraryName[] = u"KadroOA";
+inline constexpr char16_t kLabelCaption[] = u"KadroOa v2.42";
+
+class KadroOcx : private KadroOcxState {
+ public:
+  explicit KadroOcx(Platform& platform) : platform_(platform) {}
+  KadroOcx(const KadroOcx&) = delete;
+  KadroOcx& operator=(const KadroOcx&) = delete;
+
+  // The scripted interface, in the order of the type library. Methods without a trap may raise RuntimeError.
+  int32_t isInstalled();
+  void setparm(TextView aParm, TextView aSplit, int32_t aUseInternetFlagPassive);
+  Text getMoBanFile();
+  Text getLocalFile();
+  int32_t setLocalFile(const Text& asLocalFile);
+  Text getRemoteFile();
+  Text getErrorMsg();
+  Text getTiShiMsg();
+  int32_t getFile(const Text& szremotefile, const Text& asMobanFile);
+  int32_t GetFileToFile(const Text& rfilepath, const Text& lfilepath);
+  int32_t saveFile();
+  int32_t PutFile(const Text& sLocalFilePath, const Text& sRemoteFilePath, const int32_t& bDeleteLocalFile);
+  int32_t Dispose();
+  Text GetAllRegValue(Text key);
+  int32_t OpenExefile(Text filepath, Text parm);
+  int32_t OpenExefileByReg(Text regkey, Text regValuename, Text parm, Text exefilename);
+  Text GetErr(int32_t lErrorCode, Text serrormsg);
+
+  // The fields, for hosts and tests that look at the state between calls.
+  const KadroOcxState& state() const { return *this; }
+
+ private:
+  static Text GetParmValue(TextView text, TextView key, TextView delimiter);
+
+  int32_t ConnectServer();
+  int32_t DisconnectServer();
+  void RunFtpQuitScript();
+  int32_t DownloadFile();
+  Text MakeTempFileName(const Text& prefix);
+  int32_t UploadFile();
+
+  int32_t ParseRegKey(TextView sKey, uint32_t& hRoot, Text& sHead, Text& sSub);
+  int32_t ReadRegValue(TextView sKey, TextView sValueName, Text& sValue);
+
+  Platform& platform_;
+};
+
+}  // namespace kadroo

@@ -1,0 +1,36 @@
+#include "control/KadroOcx.h"
+#include "ftp/FtpClient.h"
+
+namespace kadroo {
+
+void KadroOcx::setparm(TextView aParm, TextView aSplit, int32_t aUseInternetFlagPassive) {
+  const Text delimiter = IsBlank(aSplit) ? Text(u";") : Text(aSplit);
+  sParm = Text(aParm);
+  sUid = GetParmValue(sParm, u"uid", delimiter);
+  sServer = GetParmValue(sParm, u"path", delimiter);
+  sPass = GetParmValue(sParm, u"pass", delimiter);
+  sErrorMsg.clear();
+  sPort.clear();
+  lConnectFlags = aUseInternetFlagPassive == 1 ? static_cast<int32_t>(INTERNET_FLAG_PASSIVE) : 0;
+}
+
+Text KadroOcx::GetParmValue(TextView text, TextView key, TextView delimiter) {
+  Text value;
+  SkipOnError trap;
+  trap.Run([&] {
+    const Text wrapped = Text(delimiter) + Text(text) + Text(delimiter);
+    // Folding keeps the length, so positions found in the lower-case copy hold in the original.
+    const Text lower = ToLower(wrapped);
+    const Text pattern = ToLower(delimiter) + ToLower(key) + u"=";
+    const size_t found = Find(lower, pattern);
+    if (found == Text::npos) return;
+    const size_t start = found + pattern.size();
+    const size_t end = Find(lower, ToLower(delimiter), start);
+    if (end == Text::npos) return;
+    value = wrapped.substr(start, end - start);
+  });
+  if (trap.IsPending()) return Text();
+  return value;
+}
+
+}  // namespace kadroo

@@ -1,0 +1,40 @@
+#pragma once
+// UTF-16 text, as the control's strings are, and the few operations the core needs on it.
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace kadroo {
+
+using Text = std::u16string;
+using TextView = std::u16string_view;
+
+// Text literal helper: u"..." already is UTF-16; this turns ASCII-only narrow text into Text.
+Text FromAscii(std::string_view ascii);
+
+// Removes leading and trailing U+0020 only (a tab is not a space).
+TextView TrimSpaces(TextView text);
+bool IsBlank(TextView text);
+
+// Letter case folding that keeps the length: ASCII, Latin-1, Greek, Cyrillic and full-width Latin letters.
+char16_t ToLower(char16_t c);
+char16_t ToUpper(char16_t c);
+Text ToLower(TextView text);
+Text ToUpper(TextView text);
+
+// Decimal digits with a minus sign for negative numbers.
+Text Decimal(int64_t value);
+
+// Finds `needle` in `haystack` at or after `from` (0-based); npos when absent.
+size_t Find(TextView haystack, TextView needle, size_t from = 0);
+
+// UTF-8 <-> UTF-16. Invalid input yields nullopt rather than replacement characters,
+// so that a name is never silently changed.
+std::optional<std::string> ToUtf8(TextView text);
+std::optional<Text> FromUtf8(std::string_view bytes);
+// The same, substituting U+FFFD for what cannot be decoded; for display only.
+std::string ToUtf8Lossy(TextView text);
+Text FromUtf8Lossy(std::string_view bytes);
+
+}  // namespace kadroo

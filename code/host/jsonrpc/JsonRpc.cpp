@@ -1,0 +1,196 @@
+#include "host/jsonrpc/JsonRpc.h"
+
+#include <cmath>
+#include <cstdio>
+#include <functional>
+#include <limits>
+
+namespace kadroo::jsonrpc {
+namespace {
+
+using nlohmann::json;
+
+class Arguments {
+ public:
+  explicit Arguments(const json& params) : params_(params) {}
+  Text text(size_t i) const { return ArgumentAsText(params_.at(i)); }
+  int32_t number(size_t i) const { return ArgumentAsLong(params_.at(i)); }
+
+ private:
+  const json& params_;
+};
+
+json FromText(const Text& text) { return ToUtf8Lossy(text); }
+
+struct Method {
+  const char* name;
+  size_t arity;
+  std::function<json(KadroOcx&, const Arguments&)> invoke;
+};
+
+// The scripted interface, in the order of the type library.
+const Method kMethods[] = {
+    {"isInstalled", 0, [](KadroOcx& c, const Arguments&) -> json { return c.isInstalled(); }},
+    {"setparm", 3,
+     [](KadroOcx& c, const Arguments& a) -> json {
+       c.setparm(a.text(0), a.text(1), a.number(2));
+       return nullptr;
+     }},
+    {"getMoBanFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getMoBanFile()); }},
+    {"getLocalFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getLocalFile()); }},
+    {"setLocalFile", 1, [](KadroOcx& c, const Arguments& a) -> json { return c.setLocalFile(a.text(0)); }},
+    {"getRemoteFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
+    {"getErrorMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
+    {"getTiShiMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
+    {"Dispose", 0, [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
+    {"GetErr", 2, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
+};
+
+bool SameName(std::string_view a, std::string_view b) {
+  if (a.size() != b.size()) return false;
+  for (size_t i = 0; i < a.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
+      return false;
+    }
+  }
+  return true;
+}
+
+const Method* FindMethod(std::string_view name) {
+  for (const auto& method : kMethods) {
+    if (SameName(method.name, name)) return &method;
+  }
+  return nullptr;
+}
+
+json ErrorResponse(const json& id, int code, std::string message, const json* data = nullptr) {
+  json error = {{"code", code}, {"message", std::move(message)}};
+  if (data) error["data"] = *data;
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}};
+}
+
+// Rounds half to even, as automation converts a floating-point number to an integer.
+std::optional<int32_t> RoundToLong(double value) {
+  if (!std::isfinite(value)) return std::nullopt;
+  const double rounded = std::nearbyint(value);
+  if (rounded < std::numeric_limits<int32_t>::min() || rounded > std::numeric_limits<int32_t>::max()) {
+    return std::nullopt;
+  }
+  return static_cast<int32_t>(rounded);
+}
+
+std::optional<double> ParseNumber(const std::string& text) {
+  size_t begin = text.find_first_not_of(" \t");
+  size_t end = text.find_last_not_of(" \t");
+  if (begin == std::string::npos) return std::nullopt;
+  const std::string body = text.substr(begin, end - begin + 1);
+  char* stop = nullptr;
+  const double value = std::strtod(body.c_str(), &stop);
+  if (stop != body.c_str() + body.size()) return std::nullopt;
+  if (body.find_first_of("xXpP") != std::string::npos) return std::nullopt;  // no hex floats
+  const std::string lower = [&] {
+    std::string s;
+    for (char c : body) s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return s;
+  }();
+  if (lower.find("inf") != std::string::npos || lower.find("nan") != std::string::npos) return std::nullopt;
+  return value;
+}
+
+}  // namespace
+
+Text ArgumentAsText(const json& value) {
+  switch (value.type()) {
+    case json::value_t::null: return Text();
+    case json::value_t::string: return FromUtf8Lossy(value.get_ref<const std::string&>());
+    case json::value_t::boolean: return value.get<bool>() ? u"-1" : u"0";
+    case json::value_t::number_integer: return Decimal(value.get<int64_t>());
+    case json::value_t::number_unsigned: return FromAscii(std::to_string(value.get<uint64_t>()));
+    case json::value_t::number_float: {
+      char buffer[64];
+      std::snprintf(buffer, sizeof buffer, "%.15G", value.get<double>());
+      return FromAscii(buffer);
+    }
+    default: throw RuntimeError(ErrorNumber::kTypeMismatch);
+  }
+}
+
+int32_t ArgumentAsLong(const json& value) {
+  std::optional<double> number;
+  switch (value.type()) {
+    case json::value_t::null: return 0;
+    case json::value_t::boolean: return value.get<bool>() ? -1 : 0;
+    case json::value_t::number_integer:
+    case json::value_t::number_unsigned:
+    case json::value_t::number_float: number = value.get<double>(); break;
+    case json::value_t::string:
+      number = ParseNumber(value.get_ref<const std::string&>());
+      if (!number) throw RuntimeError(ErrorNumber::kTypeMismatch);
+      break;
+    default: throw RuntimeError(ErrorNumber::kTypeMismatch);
+  }
+  if (value.is_number_unsigned() && value.get<uint64_t>() > INT32_MAX) throw RuntimeError(ErrorNumber::kOverflow);
+  if (value.is_number_integer() && (value.get<int64_t>() < INT32_MIN || value.get<int64_t>() > INT32_MAX)) {
+    throw RuntimeError(ErrorNumber::kOverflow);
+  }
+  if (value.is_number_integer()) return static_cast<int32_t>(value.get<int64_t>());
+  auto rounded = RoundToLong(*number);
+  if (!rounded) throw RuntimeError(ErrorNumber::kOverflow);
+  return *rounded;
+}
+
+std::optional<json> Server::HandleRequest(const json& request) {
+  const bool hasId = request.is_object() && request.contains("id");
+  json id = hasId ? request["id"] : json(nullptr);
+  if (!request.is_object() || request.value("jsonrpc", json()) != "2.0" || !request.contains("method") ||
+      !request["method"].is_string() || (hasId && !id.is_string() && !id.is_number() && !id.is_null())) {
+    return ErrorResponse(hasId && (id.is_string() || id.is_number()) ? id : json(nullptr), kInvalidRequest,
+                         "Invalid Request");
+  }
+  const json params = request.contains("params") ? request["params"] : json::array();
+  const std::string& name = request["method"].get_ref<const std::string&>();
+  const Method* method = FindMethod(name);
+  std::optional<json> response;
+  if (method == nullptr) {
+    response = ErrorResponse(id, kMethodNotFound, "Method not found: " + name);
+  } else if (!params.is_array()) {
+    response = ErrorResponse(id, kInvalidParams, "Invalid params: positional arguments expected");
+  } else if (params.size() != method->arity) {
+    response = ErrorResponse(id, kInvalidParams,
+                             "Invalid params: " + std::string(method->name) + " takes " +
+                                 std::to_string(method->arity) + " argument(s), " + std::to_string(params.size()) +
+                                 " given");
+  } else {
+    try {
+      response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, Arguments(params))}};
+    } catch (...) {
+      const RuntimeError error = ToRuntimeError(std::current_exception());
+      const json data = {{"number", error.number()}};
+      response = ErrorResponse(id, kRuntimeError, ToUtf8Lossy(error.description()), &data);
+    }
+  }
+  if (!hasId) return std::nullopt;
+  return response;
+}
+
+std::optional<std::string> Server::HandleLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return std::nullopt;
+  json request = json::parse(line, nullptr, false);
+  if (request.is_discarded()) return ErrorResponse(nullptr, kParseError, "Parse error").dump();
+  const auto dump = [](const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); };
+  if (request.is_array()) {
+    if (request.empty()) return dump(ErrorResponse(nullptr, kInvalidRequest, "Invalid Request"));
+    json responses = json::array();
+    for (const auto& item : request) {
+      if (auto response = HandleRequest(item)) responses.push_back(std::move(*response));
+    }
+    if (responses.empty()) return std::nullopt;
+    return dump(responses);
+  }
+  auto response = HandleRequest(request);
+  if (!response) return std::nullopt;
+  return dump(*response);
+}
+
+}  // namespace kadroo::jsonrpc

@@ -1,0 +1,200 @@
+#include "host/posix/PosixPlatform.h"
+
+#include <fcntl.h>
+#include <iconv.h>
+#include <langinfo.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <random>
+
+#include "control/RuntimeError.h"
+#include "host/posix/LocalPath.h"
+
+namespace kadroo::posix {
+namespace {
+
+bool IsUtf8Name(const std::string& charset) {
+  std::string lower;
+  for (char c : charset) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return lower.empty() || lower == "utf-8" || lower == "utf8" || lower == "ansi_x3.4-1968" || lower == "ascii";
+}
+
+// Converts with iconv; nullopt when any input cannot be converted.
+std::optional<std::string> Iconv(const char* to, const char* from, const char* input, size_t inputSize) {
+  iconv_t cd = iconv_open(to, from);
+  if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
+  std::string out;
+  char buffer[4096];
+  char* in = const_cast<char*>(input);
+  size_t inLeft = inputSize;
+  bool ok = true;
+  while (inLeft > 0) {
+    char* outPtr = buffer;
+    size_t outLeft = sizeof buffer;
+    size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
+    out.append(buffer, outPtr - buffer);
+    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+      ok = false;
+      break;
+    }
+  }
+  iconv_close(cd);
+  if (!ok) return std::nullopt;
+  return out;
+}
+
+}  // namespace
+
+LocaleCodePage::LocaleCodePage() : LocaleCodePage(nl_langinfo(CODESET)) {}
+
+LocaleCodePage::LocaleCodePage(std::string charset) : charset_(std::move(charset)), utf8_(IsUtf8Name(charset_)) {
+  if (utf8_) charset_ = "UTF-8";
+}
+
+std::optional<std::string> LocaleCodePage::ToAnsi(TextView text) {
+  if (utf8_) return ToUtf8(text);
+  return Iconv(charset_.c_str(), "UTF-16LE", reinterpret_cast<const char*>(text.data()), text.size() * 2);
+}
+
+Text LocaleCodePage::FromAnsi(std::string_view bytes) {
+  if (utf8_) return FromUtf8Lossy(bytes);
+  auto utf16 = Iconv("UTF-16LE", charset_.c_str(), bytes.data(), bytes.size());
+  if (!utf16) return FromUtf8Lossy(bytes);
+  Text out(utf16->size() / 2, u'\0');
+  std::memcpy(out.data(), utf16->data(), out.size() * 2);
+  return out;
+}
+
+FileTime FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
+  constexpr int64_t kEpochDifference = 11644473600;  // seconds from 1601-01-01 to 1970-01-01
+  const int64_t ticks = (seconds + kEpochDifference) * 10'000'000 + nanoseconds / 100;
+  return FileTime::FromTicks(static_cast<uint64_t>(ticks));
+}
+
+bool PosixLocalFiles::DeleteFile(TextView path) {
+  int32_t error = 0;
+  auto local = ToLocalPath(codePage_, path, &error);
+  if (!local) {
+    lastError_.code = error;
+    return false;
+  }
+  struct stat st;
+  if (::lstat(local->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
+    lastError_.code = 5;  // ERROR_ACCESS_DENIED, as DeleteFile says of a directory
+    return false;
+  }
+  const bool ok = ::unlink(local->c_str()) == 0;
+  lastError_.code = ok ? 0 : ErrorFromErrno(errno);
+  return ok;
+}
+
+Handle PosixLocalFiles::FindFirstFile(TextView path, FindData& record) {
+  int32_t error = 0;
+  auto local = ToLocalPath(codePage_, path, &error);
+  if (!local) {
+    lastError_.code = error;
+    return kInvalidHandle;
+  }
+  struct stat st;
+  if (local->empty() || ::stat(local->c_str(), &st) != 0) {
+    lastError_.code = local->empty() ? 2 : ErrorFromErrno(errno);
+    return kInvalidHandle;
+  }
+  record = FindData{};
+  record.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
+  if (!S_ISDIR(st.st_mode) && ::access(local->c_str(), W_OK) != 0) record.dwFileAttributes = 0x1;  // read-only
+  record.ftCreationTime = FileTimeFromUnix(st.st_ctim.tv_sec, st.st_ctim.tv_nsec);
+  record.ftLastAccessTime = FileTimeFromUnix(st.st_atim.tv_sec, st.st_atim.tv_nsec);
+  record.ftLastWriteTime = FileTimeFromUnix(st.st_mtim.tv_sec, st.st_mtim.tv_nsec);
+  record.SetFileSize(static_cast<uint64_t>(st.st_size));
+  const size_t slash = local->find_last_of('/');
+  const std::string name = slash == std::string::npos ? *local : local->substr(slash + 1);
+  std::strncpy(record.cFileName, name.c_str(), sizeof record.cFileName - 1);
+  lastError_.code = 0;
+  Handle handle = nextSearch_;
+  nextSearch_ = nextSearch_ == INT32_MAX ? 1 : nextSearch_ + 1;
+  return handle;
+}
+
+void PosixLocalFiles::FindClose(Handle) {}
+
+Text PosixLocalFiles::GetTempPath() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = dir && *dir ? dir : "/tmp";
+  if (path.back() != '/') path += '/';
+  lastError_.code = 0;
+  return codePage_.FromAnsi(path);
+}
+
+std::optional<Text> PosixLocalFiles::GetTempFileName(TextView dir, TextView prefix) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::mt19937 random(static_cast<uint32_t>(
+      std::chrono::steady_clock::now().time_since_epoch().count() ^ (static_cast<uint64_t>(::getpid()) << 16)));
+  const TextView head = prefix.substr(0, 3);
+  uint32_t unique = random() % 0xFFFF + 1;
+  for (uint32_t attempt = 0; attempt < 0xFFFF; ++attempt) {
+    Text hex;
+    for (uint32_t v = unique; v != 0; v >>= 4) hex.insert(hex.begin(), kHex[v & 0xF]);
+    Text path = Text(dir) + Text(head) + hex + u".tmp";
+    int32_t error = 0;
+    auto local = ToLocalPath(codePage_, path, &error);
+    if (!local) {
+      lastError_.code = error;
+      return std::nullopt;
+    }
+    int fd = ::open(local->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
+    if (fd >= 0) {
+      ::close(fd);
+      lastError_.code = 0;
+      return path;
+    }
+    if (errno != EEXIST) {
+      lastError_.code = ErrorFromErrno(errno);
+      return std::nullopt;
+    }
+    unique = unique % 0xFFFF + 1;
+  }
+  lastError_.code = 80;  // ERROR_FILE_EXISTS
+  return std::nullopt;
+}
+
+Text PosixLocalFiles::QuitScriptPath() { return GetTempPath() + u"quit.txt"; }
+
+void PosixLocalFiles::WriteTextFile(TextView path, TextView line) {
+  auto local = ToLocalPath(codePage_, path);
+  if (!local) Raise(ErrorNumber::kPathFileAccessError);
+  auto content = codePage_.ToAnsi(line);
+  if (!content) Raise(ErrorNumber::kInvalidProcedureCall);
+  *content += '\n';
+  int fd = ::open(local->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  if (fd < 0) {
+    if (errno == EACCES || errno == EPERM || errno == EROFS) Raise(ErrorNumber::kPermissionDenied);
+    if (errno == ENOENT || errno == ENOTDIR) Raise(ErrorNumber::kPathNotFound);
+    Raise(ErrorNumber::kPathFileAccessError);
+  }
+  const ssize_t written = ::write(fd, content->data(), content->size());
+  const bool closed = ::close(fd) == 0;
+  if (written != static_cast<ssize_t>(content->size()) || !closed) Raise(ErrorNumber::kPathFileAccessError);
+}
+
+void TerminalPrompt::MessageBox(TextView prompt, TextView title) {
+  std::string text = "[" + ToUtf8Lossy(title) + "] " + ToUtf8Lossy(prompt) + "\n";
+  std::fwrite(text.data(), 1, text.size(), stderr);
+  std::fflush(stderr);
+  int tty = ::open("/dev/tty", O_RDWR | O_CLOEXEC | O_NOCTTY);
+  if (tty < 0) return;
+  static constexpr char kHint[] = "(Enter) ";
+  (void)!::write(tty, kHint, sizeof kHint - 1);
+  char c;
+  while (::read(tty, &c, 1) == 1 && c != '\n') {
+  }
+  ::close(tty);
+}
+
+}  // namespace kadroo::posix

@@ -1,0 +1,90 @@
+#include "safety/ObjectSafety.h"
+
+#include <cstring>
+
+#include "safety/basSafeCtl.h"
+
+namespace kadroo {
+namespace {
+
+enum class SafetyKind { kScripting, kInitializing, kUnknown };
+
+struct Recognised {
+  const char16_t* text;
+  SafetyKind kind;
+};
+
+constexpr Recognised kRecognised[] = {
+    {u"{00020400-0000-0000-C000-000000000046}", SafetyKind::kScripting},     // IDispatch
+    {u"{0000010A-0000-0000-C000-000000000046}", SafetyKind::kInitializing},  // IPersistStorage
+    {u"{00000109-0000-0000-C000-000000000046}", SafetyKind::kInitializing},  // IPersistStream
+    {u"{37D84F60-42CB-11CE-8135-00AA004BB851}", SafetyKind::kInitializing},  // IPersistPropertyBag
+};
+
+SafetyKind KindOf(const Guid* riid) {
+  Guid iid;
+  std::memcpy(&iid, riid, sizeof iid);
+  const std::u16string text = GuidText(iid);
+  for (const auto& entry : kRecognised) {
+    if (text == entry.text) return entry.kind;
+  }
+  return SafetyKind::kUnknown;
+}
+
+}  // namespace
+
+std::u16string GuidText(const Guid& iid) {
+  static constexpr char16_t kHex[] = u"0123456789ABCDEF";
+  std::u16string text = u"{";
+  auto hex = [&](uint64_t value, int digits) {
+    for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) text += kHex[(value >> shift) & 0xF];
+  };
+  hex(iid.Data1, 8);
+  text += u'-';
+  hex(iid.Data2, 4);
+  text += u'-';
+  hex(iid.Data3, 4);
+  text += u'-';
+  hex(iid.Data4[0], 2);
+  hex(iid.Data4[1], 2);
+  text += u'-';
+  for (int i = 2; i < 8; ++i) hex(iid.Data4[i], 2);
+  text += u'}';
+  return text;
+}
+
+HResult IObjectSafety_GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
+                                                uint32_t* pdwEnabledOptions) {
+  *pdwSupportedOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;
+  if (riid == nullptr) return S_OK;
+  switch (KindOf(riid)) {
+    case SafetyKind::kScripting:
+      *pdwEnabledOptions = basSafeCtl::bScriptingSafe ? INTERFACESAFE_FOR_UNTRUSTED_CALLER : 0;
+      return S_OK;
+    case SafetyKind::kInitializing:
+      *pdwEnabledOptions = basSafeCtl::bInitializingSafe ? INTERFACESAFE_FOR_UNTRUSTED_DATA : 0;
+      return S_OK;
+    case SafetyKind::kUnknown:
+      break;
+  }
+  return E_NOINTERFACE;
+}
+
+HResult IObjectSafety_SetInterfaceSafetyOptions(const Guid* riid, uint32_t dwOptionsSetMask,
+                                                uint32_t dwEnabledOptions) {
+  if (riid == nullptr) return S_OK;
+  const uint32_t requested = dwOptionsSetMask & dwEnabledOptions;
+  switch (KindOf(riid)) {
+    case SafetyKind::kScripting:
+      if (requested != INTERFACESAFE_FOR_UNTRUSTED_CALLER) return E_FAIL;
+      return basSafeCtl::bScriptingSafe ? S_OK : E_FAIL;
+    case SafetyKind::kInitializing:
+      if (requested != INTERFACESAFE_FOR_UNTRUSTED_DATA) return E_FAIL;
+      return basSafeCtl::bInitializingSafe ? S_OK : E_FAIL;
+    case SafetyKind::kUnknown:
+      break;
+  }
+  return E_NOINTERFACE;
+}
+
+}  // namespace kadroo
