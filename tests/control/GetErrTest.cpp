@@ -64,6 +64,8 @@ const ErrCase kTable[] = {
     {INT32_MIN, u"无其他详细错误信息。"},
 };
 
+void PrintTo(const ErrCase& c, std::ostream* os) { *os << "code " << c.code; }
+
 class GetErrTable : public ::testing::TestWithParam<ErrCase> {};
 
 TEST_P(GetErrTable, TextThenCodeLine) {

@@ -17,6 +17,8 @@ struct ParmCase {
   const char16_t* pass;
 };
 
+void PrintTo(const ParmCase& c, std::ostream* os) { *os << testing::Narrow(c.text) << " split " << testing::Narrow(c.split); }
+
 class ParmStringTable : public ::testing::TestWithParam<ParmCase> {};
 
 TEST_P(ParmStringTable, SetparmPicksOutTheThreeValues) {

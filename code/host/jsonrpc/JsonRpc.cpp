@@ -42,6 +42,12 @@ const Method kMethods[] = {
     {"getRemoteFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
     {"getErrorMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
     {"getTiShiMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
+    {"getFile", 2, [](KadroOcx& c, const Arguments& a) -> json { return c.getFile(a.text(0), a.text(1)); }},
+    {"GetFileToFile", 2,
+     [](KadroOcx& c, const Arguments& a) -> json { return c.GetFileToFile(a.text(0), a.text(1)); }},
+    {"saveFile", 0, [](KadroOcx& c, const Arguments&) -> json { return c.saveFile(); }},
+    {"PutFile", 3,
+     [](KadroOcx& c, const Arguments& a) -> json { return c.PutFile(a.text(0), a.text(1), a.number(2)); }},
     {"Dispose", 0, [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
     {"GetErr", 2, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
 };
