@@ -72,6 +72,9 @@ TEST(Setparm, SecondCallReplacesAllValuesAndEmptiesPortAndMessage) {
   FakePlatform fake;
   KadroOcx control(fake.platform);
   control.setparm(u"uid=a;path=host:2121;pass=p", u";", 1);
+  ASSERT_EQ(control.GetFileToFile(u"", u""), -1);  // connects, splits the port, leaves a message
+  ASSERT_EQ(control.state().sPort, u"2121");
+  ASSERT_NE(control.getErrorMsg(), u"");
   control.setparm(u"uid=b", u";", 0);
   EXPECT_EQ(control.state().sUid, u"b");
   EXPECT_EQ(control.state().sServer, u"");

@@ -247,6 +247,16 @@ TEST_F(TransferTest, AFileOfFourGibibytesIsNotEmpty) {
   EXPECT_EQ(fake.ftp.remoteFiles.at("big"), "x") << "the document is untouched";
 }
 
+TEST_F(TransferTest, MessageOfAFailureOutlivesLaterSuccesses) {
+  EXPECT_EQ(control.GetFileToFile(u"missing", u"/tmp/a"), -1);
+  const Text message = control.getErrorMsg();
+  EXPECT_EQ(control.getErrorMsg(), message) << "reading the message does not empty it";
+  ASSERT_EQ(control.getFile(u"docs/a.doc", u""), 1);
+  EXPECT_EQ(control.getErrorMsg(), message) << "a successful download leaves it";
+  control.setparm(kParm, u";", 0);
+  EXPECT_EQ(control.getErrorMsg(), u"");
+}
+
 // --- upload ---
 
 TEST_F(TransferTest, EditCycleWithBackup) {
