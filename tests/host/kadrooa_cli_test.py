@@ -8,6 +8,12 @@ import tempfile
 import unittest
 
 KADROOA = sys.argv.pop(1) if len(sys.argv) > 1 else "build/bin/kadrooa"
+DATA = sys.argv.pop(1) if len(sys.argv) > 1 else os.path.join(os.path.dirname(__file__), "..", "data")
+
+
+def table(name):
+    with open(os.path.join(DATA, name), encoding="utf-8") as f:
+        return json.load(f)
 
 
 def run(lines, args=()):
@@ -89,6 +95,42 @@ class Protocol(unittest.TestCase):
         out = run([call("GetFileToFile", "a", "b"), call("getErrorMsg", id=2)])
         self.assertEqual(out[0]["result"], -1)
         self.assertEqual(out[1]["result"], "参数错误，没有提供服务器地址")
+
+
+class Tables(unittest.TestCase):
+    """The tables of the unit tests, through kadrooa."""
+
+    def test_parameter_strings(self):
+        cases = table("parm_strings.json")
+        lines = []
+        for c in cases:
+            lines += [call("setparm", c["text"], c["split"], 0), call("kadrooa.fields")]
+        out = run(lines)
+        for i, c in enumerate(cases):
+            fields = out[2 * i + 1]["result"]
+            self.assertEqual((fields["sUid"], fields["sServer"], fields["sPass"], fields["sParm"]),
+                             (c["uid"], c["path"], c["pass"], c["text"]), c)
+
+    def test_error_texts(self):
+        rows = table("get_err.json")
+        out = run([call("GetErr", r["code"], "ctx", id=i) for i, r in enumerate(rows)])
+        # Code 0 describes the last platform error code, which is 0 before any platform call.
+        for r, response in zip(rows, out):
+            self.assertEqual(response["result"], "ctx\r\n%s\r\n错误号：%d" % (r["text"], r["code"]), r)
+
+    def test_object_safety(self):
+        safety = table("object_safety.json")
+        out = run([call("IObjectSafety.GetInterfaceSafetyOptions", r["iid"], id=i)
+                   for i, r in enumerate(safety["get"])])
+        for r, response in zip(safety["get"], out):
+            self.assertEqual(response["result"], {"hresult": r["hresult"], "supported": 3, "enabled": r["enabled"]},
+                             r["name"])
+        out = run([call("IObjectSafety.SetInterfaceSafetyOptions", r["iid"], r["mask"], r["enabled"], id=i)
+                   for i, r in enumerate(safety["set"])])
+        for r, response in zip(safety["set"], out):
+            self.assertEqual(response["result"]["hresult"], r["hresult"], r)
+        bad = run([call("IObjectSafety.GetInterfaceSafetyOptions", "not an iid")])
+        self.assertEqual(bad[0]["error"]["data"]["number"], 13)
 
 
 if __name__ == "__main__":
