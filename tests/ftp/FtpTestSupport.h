@@ -2,7 +2,10 @@
 // What the FTP client's tests share: text conversion and a client with timeouts short enough for a test.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <filesystem>
 #include <string>
+#include <vector>
 
 #include "host/posix/PosixPlatform.h"
 #include "host/posix/ftp/PosixFtpClient.h"

@@ -552,6 +552,8 @@ struct PosixFtpClient::Connection {
     }
     Reply reply;
     if (int32_t err = Read(reply, timeouts.reply)) return err;
+    // The server's word on a broken connection is steadier than which of EPIPE or ECONNRESET the race gave us.
+    if (flow.failed == Flow::Failed::Network && !reply.Positive()) return ErrorForReply(reply.code);
     return FlowError(flow);
   }
 
