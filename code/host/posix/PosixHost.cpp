@@ -4,34 +4,12 @@
 #include "desktop/Processes.h"
 #include "desktop/Registry.h"
 #include "ftp/FtpClient.h"
+#include "host/posix/ftp/PosixFtpClient.h"
 
 namespace kadroo::posix {
 namespace {
 
-// Placeholders until the FTP client, the registry and process start are wired in.
-class NoFtp final : public FtpClient {
- public:
-  explicit NoFtp(LastError& e) : e_(e) {}
-  Handle InternetOpen(TextView, uint32_t, TextView, TextView, uint32_t) override { return Fail(); }
-  Handle InternetConnect(Handle, TextView, uint16_t, TextView, TextView, uint32_t, uint32_t, uintptr_t) override {
-    return Fail();
-  }
-  bool FtpGetFile(Handle, TextView, TextView, bool, uint32_t, uint32_t, uintptr_t) override { return Fail(); }
-  bool FtpPutFile(Handle, TextView, TextView, uint32_t, uintptr_t) override { return Fail(); }
-  Handle FtpFindFirstFile(Handle, TextView, FindData&, uint32_t, uintptr_t) override { return Fail(); }
-  bool FtpRenameFile(Handle, TextView, TextView) override { return Fail(); }
-  bool FtpDeleteFile(Handle, TextView) override { return Fail(); }
-  bool FtpCreateDirectory(Handle, TextView) override { return Fail(); }
-  bool InternetCloseHandle(Handle) override { return Fail(); }
-
- private:
-  int Fail() {
-    e_.code = ERROR_INTERNET_INTERNAL_ERROR;
-    return 0;
-  }
-  LastError& e_;
-};
-
+// Placeholders until the registry and process start are wired in.
 class NoRegistry final : public Registry {
  public:
   int32_t RegOpenKey(RegKey, const std::string&, RegKey&) override { return ERROR_REG_FILE_NOT_FOUND; }
@@ -57,7 +35,7 @@ struct PosixHost::Parts {
   LocaleCodePage codePage;
   PosixLocalFiles files{lastError, codePage};
   TerminalPrompt prompt;
-  NoFtp ftp{lastError};
+  PosixFtpClient ftp{lastError, codePage, FtpTimeouts::FromEnvironment()};
   NoRegistry registry;
   NoProcesses processes;
 };
