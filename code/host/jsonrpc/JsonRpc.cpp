@@ -43,6 +43,12 @@ const Method kMethods[] = {
     {"getErrorMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
     {"getTiShiMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
     {"Dispose", 0, [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
+    {"GetAllRegValue", 1, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetAllRegValue(a.text(0))); }},
+    {"OpenExefile", 2, [](KadroOcx& c, const Arguments& a) -> json { return c.OpenExefile(a.text(0), a.text(1)); }},
+    {"OpenExefileByReg", 4,
+     [](KadroOcx& c, const Arguments& a) -> json {
+       return c.OpenExefileByReg(a.text(0), a.text(1), a.text(2), a.text(3));
+     }},
     {"GetErr", 2, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
 };
 
