@@ -61,11 +61,11 @@ std::string Utf16Bytes(TextView text) {
   return bytes;
 }
 
-// Splits decoded text into lines at LF, dropping one CR before it.
+// Splits decoded text into lines at LF, dropping one CR before it; a final LF starts no further line.
 std::vector<Text> SplitLines(TextView text) {
   std::vector<Text> lines;
   size_t start = 0;
-  while (start <= text.size()) {
+  while (start < text.size() || (start == 0 && text.empty())) {
     size_t end = text.find(u'\n', start);
     if (end == TextView::npos) end = text.size();
     TextView line = text.substr(start, end - start);
@@ -96,7 +96,7 @@ Decoded DecodeUtf16(std::string_view bytes) {
 Decoded DecodeByLine(std::string_view bytes, CodePage* codePage) {
   Decoded out;
   size_t start = 0;
-  while (start <= bytes.size()) {
+  while (start < bytes.size() || (start == 0 && bytes.empty())) {
     size_t end = bytes.find('\n', start);
     if (end == std::string_view::npos) end = bytes.size();
     std::string_view line = bytes.substr(start, end - start);
