@@ -10,6 +10,12 @@ using posix::FileRegistry;
 
 class RegistryTest : public DesktopTest {};
 
+std::string ManyValues(int count) {
+  std::string body = "[HKEY_CURRENT_USER\\Many]\r\n";
+  for (int i = 0; i < count; ++i) body += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
+  return body;
+}
+
 TEST_F(RegistryTest, ListsNamedValuesInFileOrderWithoutTheDefaultValue) {
   WriteReg5("app.reg",
             "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro\\Editor]\r\n"
@@ -141,11 +147,6 @@ TEST_F(RegistryTest, RuntimeErrorsCarryTheRuntimeDescription) {
   }
 }
 
-std::string ManyValues(int count) {
-  std::string body = "[HKEY_CURRENT_USER\\Many]\r\n";
-  for (int i = 0; i < count; ++i) body += "\"v" + std::to_string(i) + "\"=\"" + std::to_string(i) + "\"\r\n";
-  return body;
-}
 
 TEST_F(RegistryTest, MoreThan32767ValuesOverflowTheIndex) {
   WriteReg5("many.reg", ManyValues(32768));
@@ -300,6 +301,49 @@ INSTANTIATE_TEST_SUITE_P(
       for (const char* p = info.param.what; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';
       return name;
     });
+
+// Forwards to a real registry and counts the keys left open.
+class OpenKeyCounter final : public Registry {
+ public:
+  explicit OpenKeyCounter(Registry& inner) : inner_(inner) {}
+  int32_t RegOpenKey(RegKey key, const std::string& subKey, RegKey& result) override {
+    const int32_t status = inner_.RegOpenKey(key, subKey, result);
+    if (status == ERROR_SUCCESS) ++open;
+    return status;
+  }
+  int32_t RegQueryValueEx(RegKey key, const std::string& name, uint32_t* type, uint8_t* data,
+                          uint32_t* size) override {
+    return inner_.RegQueryValueEx(key, name, type, data, size);
+  }
+  int32_t RegEnumValue(RegKey key, uint32_t index, char* name, uint32_t* nameLength, uint32_t* type, uint8_t* data,
+                       uint32_t* size) override {
+    return inner_.RegEnumValue(key, index, name, nameLength, type, data, size);
+  }
+  int32_t RegCloseKey(RegKey key) override {
+    const int32_t status = inner_.RegCloseKey(key);
+    if (status == ERROR_SUCCESS) --open;
+    return status;
+  }
+  int open = 0;
+
+ private:
+  Registry& inner_;
+};
+
+TEST_F(RegistryTest, EveryOpenedKeyIsClosedAlsoWhenTheCallRaises) {
+  WriteReg5("keys.reg",
+            "[HKEY_CURRENT_USER\\K]\r\n\"s\"=\"1\"\r\n\"n\"=dword:01020304\r\n" + ManyValues(32768));
+  OpenKeyCounter counter(*registry);
+  Platform counted{fake.lastError, fake.files, fake.prompt, codePage, fake.ftp, counter, processes};
+  KadroOcx observed(counted);
+  EXPECT_EQ(RuntimeErrorOf([&] { observed.GetAllRegValue(u"HKEY_CURRENT_USER\\K"); }), 5);
+  EXPECT_EQ(RuntimeErrorOf([&] { observed.GetAllRegValue(u"HKEY_CURRENT_USER\\Many"); }), 6);
+  EXPECT_EQ(RuntimeErrorOf([&] { observed.OpenExefileByReg(u"HKEY_CURRENT_USER\\K", u"n", u"", u"p"); }), 5);
+  EXPECT_EQ(observed.OpenExefileByReg(u"HKEY_CURRENT_USER\\K", u"absent", u"", u"p"), -1);
+  EXPECT_EQ(observed.OpenExefileByReg(u"HKEY_CURRENT_USER\\K", u"s", u"", u"p"), -1);
+  EXPECT_EQ(observed.getErrorMsg(), u"文件不存在：1\\p");
+  EXPECT_EQ(counter.open, 0);
+}
 
 // The advapi32 contract that the control relies on, straight on the registry.
 class RegistryFunctionsTest : public DesktopTest {

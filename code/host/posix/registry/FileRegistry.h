@@ -1,6 +1,9 @@
 #pragma once
 // The registry on Linux, read only, from registry files: every *.reg file of one directory, merged in name
-// order. The files are read again when the directory's files change, so an edit shows at the next open.
+// order (byte order of the names). The files are read again when the directory's files change, so an edit
+// shows at the next open from a root key. A file that cannot be used leaves its keys unopenable
+// (ERROR_REGISTRY_CORRUPT) rather than half read; LoadErrors() tells which file and line. The six roots are
+// separate trees: HKEY_CLASSES_ROOT and HKEY_CURRENT_CONFIG are not views of HKEY_LOCAL_MACHINE here.
 #include <functional>
 #include <map>
 #include <memory>

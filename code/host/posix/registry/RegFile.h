@@ -1,6 +1,11 @@
 #pragma once
 // Registry files as the Windows registry editor exports and imports them: "Windows Registry Editor Version 5.00"
 // (UTF-16LE with a byte-order mark, or UTF-8 with or without one) and "REGEDIT4" (the code page).
+// Deletions are honoured in file order: "[-key]" removes the key and everything below it, and the values that
+// follow it up to the next key line are skipped, as the registry editor skips them; "name"=- removes a value.
+// Line continuations (a trailing backslash) join the lines of hex data only, where the editor writes them;
+// comment lines may sit between the continued lines. Escapes in quoted text are \\ and \" only; any other
+// backslash is kept as written.
 #include <cstdint>
 #include <optional>
 #include <string>
