@@ -1,32 +1,17 @@
 #include "host/posix/PosixHost.h"
 
-#include "control/RuntimeError.h"
-#include "desktop/Processes.h"
-#include "desktop/Registry.h"
-#include "ftp/FtpClient.h"
+#include <cstdio>
+
 #include "host/posix/ftp/PosixFtpClient.h"
+#include "host/posix/process/PosixProcesses.h"
+#include "host/posix/registry/FileRegistry.h"
 
 namespace kadroo::posix {
 namespace {
 
-// Placeholders until the registry and process start are wired in.
-class NoRegistry final : public Registry {
- public:
-  int32_t RegOpenKey(RegKey, const std::string&, RegKey&) override { return ERROR_REG_FILE_NOT_FOUND; }
-  int32_t RegQueryValueEx(RegKey, const std::string&, uint32_t*, uint8_t*, uint32_t*) override {
-    return ERROR_REG_FILE_NOT_FOUND;
-  }
-  int32_t RegEnumValue(RegKey, uint32_t, char*, uint32_t*, uint32_t*, uint8_t*, uint32_t*) override {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  int32_t RegCloseKey(RegKey) override { return ERROR_SUCCESS; }
-};
-
-class NoProcesses final : public Processes {
- public:
-  int32_t PathFileExists(TextView) override { return 0; }
-  void StartProcess(TextView, int32_t) override { Raise(ErrorNumber::kFileNotFound); }
-};
+void ReportRegistryFile(const RegistryLoadError& error) {
+  std::fprintf(stderr, "kadrooa: registry file not used: %s\n", Describe(error).c_str());
+}
 
 }  // namespace
 
@@ -36,8 +21,8 @@ struct PosixHost::Parts {
   PosixLocalFiles files{lastError, codePage};
   TerminalPrompt prompt;
   PosixFtpClient ftp{lastError, codePage, FtpTimeouts::FromEnvironment()};
-  NoRegistry registry;
-  NoProcesses processes;
+  FileRegistry registry{codePage, FileRegistry::DefaultDirectory(), ReportRegistryFile};
+  PosixProcesses processes{codePage};
 };
 
 PosixHost::PosixHost()
