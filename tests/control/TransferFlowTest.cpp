@@ -370,7 +370,9 @@ TEST_F(TransferTest, DirectoryStepOnlyForAPathThatNamesOne) {
     control.setparm(kParm, u";", 0);
     ASSERT_EQ(control.PutFile(u"/tmp/x", c.remote, 0), 1);
     EXPECT_EQ(Count("mkdir"), c.mkdir ? 1u : 0u) << testing::Narrow(c.remote);
-    if (c.mkdir) EXPECT_EQ(Count(c.mkdir), 1u);
+    if (c.mkdir) {
+      EXPECT_EQ(Count(c.mkdir), 1u);
+    }
   }
 }
 
