@@ -68,6 +68,8 @@ class KadroOcx : private KadroOcxState {
   int32_t DownloadFile();
   Text MakeTempFileName(const Text& prefix);
   int32_t UploadFile();
+  // The rest of saveFile and PutFile once the paths are set: connect, upload, disconnect, reset the fields.
+  int32_t UploadAndReset(bool deleteLocalFiles);
 
   int32_t ParseRegKey(TextView sKey, uint32_t& hRoot, Text& sHead, Text& sSub);
   int32_t ReadRegValue(TextView sKey, TextView sValueName, Text& sValue);

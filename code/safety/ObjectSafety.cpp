@@ -53,6 +53,37 @@ std::u16string GuidText(const Guid& iid) {
   return text;
 }
 
+std::optional<Guid> GuidFromText(std::u16string_view text) {
+  // {XXXXXXXX-XXXX-XXXX-XXXX-XXXXXXXXXXXX}
+  if (text.size() != 38 || text.front() != u'{' || text.back() != u'}') return std::nullopt;
+  uint8_t bytes[16];
+  size_t n = 0;
+  for (size_t i = 1; i < 37;) {
+    if (i == 9 || i == 14 || i == 19 || i == 24) {
+      if (text[i] != u'-') return std::nullopt;
+      ++i;
+      continue;
+    }
+    int value = 0;
+    for (int k = 0; k < 2; ++k, ++i) {
+      const char16_t c = text[i];
+      int digit;
+      if (c >= u'0' && c <= u'9') digit = c - u'0';
+      else if (c >= u'a' && c <= u'f') digit = c - u'a' + 10;
+      else if (c >= u'A' && c <= u'F') digit = c - u'A' + 10;
+      else return std::nullopt;
+      value = value * 16 + digit;
+    }
+    bytes[n++] = static_cast<uint8_t>(value);
+  }
+  Guid guid;
+  guid.Data1 = (uint32_t{bytes[0]} << 24) | (uint32_t{bytes[1]} << 16) | (uint32_t{bytes[2]} << 8) | bytes[3];
+  guid.Data2 = static_cast<uint16_t>((bytes[4] << 8) | bytes[5]);
+  guid.Data3 = static_cast<uint16_t>((bytes[6] << 8) | bytes[7]);
+  std::memcpy(guid.Data4, bytes + 8, 8);
+  return guid;
+}
+
 HResult IObjectSafety_GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,
                                                 uint32_t* pdwEnabledOptions) {
   *pdwSupportedOptions = INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA;

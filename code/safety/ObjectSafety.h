@@ -1,7 +1,9 @@
 #pragma once
 // IObjectSafety's two methods as portable logic; the COM host forwards to these.
 #include <cstdint>
+#include <optional>
 #include <string>
+#include <string_view>
 
 #include "safety/objsafe.h"
 
@@ -9,6 +11,9 @@ namespace kadroo {
 
 // The registry-format text of an identifier, as StringFromGUID2 writes it, upper-case.
 std::u16string GuidText(const Guid& iid);
+
+// Reads the registry-format text back, in either letter case; nullopt when it is not one.
+std::optional<Guid> GuidFromText(std::u16string_view text);
 
 // `riid` may be null. Writes the supported word first, whatever `riid` is.
 HResult IObjectSafety_GetInterfaceSafetyOptions(const Guid* riid, uint32_t* pdwSupportedOptions,

@@ -60,12 +60,5 @@ TEST_F(ControlObjectTest, DisposeIgnoresFilesThatAreGone) {
   EXPECT_EQ(fake.files.deleted.size(), 2u);
 }
 
-TEST_F(ControlObjectTest, ErrorMessageStaysUntilSetparm) {
-  // GetFileToFile without a server fails in ConnectServer; exercising it belongs to the transfer tests,
-  // so the message is made the way the page would see it: GetErr leaves no message of its own.
-  EXPECT_EQ(control.GetErr(5, u""), u"无其他详细错误信息。\r\n错误号：5");
-  EXPECT_EQ(control.getErrorMsg(), u"");
-}
-
 }  // namespace
 }  // namespace kadroo

@@ -1,9 +1,13 @@
 #include <gtest/gtest.h>
 
+#include <optional>
+#include <stdexcept>
 #include <thread>
 
 #include "safety/ObjectSafety.h"
 #include "safety/basSafeCtl.h"
+#include "support/FakePlatform.h"
+#include "support/TestData.h"
 
 namespace kadroo {
 namespace {
@@ -15,63 +19,38 @@ class ObjectSafetyTest : public ::testing::Test {
   void SetUp() override { basSafeCtl::ThreadStartup(); }
 };
 
-struct GetCase {
-  const char* name;
-  Guid iid;
-  HResult result;
-  uint32_t enabled;
-};
+// A null iid in the table stands for a null riid.
+std::optional<Guid> IidOf(const nlohmann::json& value) {
+  if (value.is_null()) return std::nullopt;
+  auto iid = GuidFromText(testing::JsonText(value));
+  if (!iid) throw std::runtime_error("bad iid in table: " + value.dump());
+  return iid;
+}
 
 TEST_F(ObjectSafetyTest, GetInterfaceSafetyOptionsMatrix) {
-  const GetCase cases[] = {
-      {"IDispatch", IID_IDispatch, S_OK, 1},
-      {"IPersistStorage", IID_IPersistStorage, S_OK, 2},
-      {"IPersistStream", IID_IPersistStream, S_OK, 2},
-      {"IPersistPropertyBag", IID_IPersistPropertyBag, S_OK, 2},
-      {"IUnknown", IID_IUnknown, E_NOINTERFACE, kUntouched},
-      {"IObjectSafety", IID_IObjectSafety, E_NOINTERFACE, kUntouched},
-  };
-  for (const auto& c : cases) {
+  const auto rows = testing::LoadTestData("object_safety.json")["get"];
+  ASSERT_GE(rows.size(), 6u);
+  for (const auto& row : rows) {
+    const auto iid = IidOf(row["iid"]);
     uint32_t supported = kUntouched;
     uint32_t enabled = kUntouched;
-    EXPECT_EQ(IObjectSafety_GetInterfaceSafetyOptions(&c.iid, &supported, &enabled), c.result) << c.name;
-    EXPECT_EQ(supported, 3u) << c.name;
-    EXPECT_EQ(enabled, c.enabled) << c.name;
+    const std::string label = row["name"];
+    EXPECT_EQ(IObjectSafety_GetInterfaceSafetyOptions(iid ? &*iid : nullptr, &supported, &enabled),
+              row["hresult"].get<HResult>())
+        << label;
+    EXPECT_EQ(supported, 3u) << label;
+    EXPECT_EQ(enabled, row["enabled"].is_null() ? kUntouched : row["enabled"].get<uint32_t>()) << label;
   }
 }
 
-TEST_F(ObjectSafetyTest, NullIidIsNotAnError) {
-  uint32_t supported = kUntouched;
-  uint32_t enabled = kUntouched;
-  EXPECT_EQ(IObjectSafety_GetInterfaceSafetyOptions(nullptr, &supported, &enabled), S_OK);
-  EXPECT_EQ(supported, 3u);
-  EXPECT_EQ(enabled, kUntouched);
-  EXPECT_EQ(IObjectSafety_SetInterfaceSafetyOptions(nullptr, 0, 0), S_OK);
-  EXPECT_EQ(IObjectSafety_SetInterfaceSafetyOptions(nullptr, 3, 3), S_OK);
-}
-
-struct SetCase {
-  Guid iid;
-  uint32_t mask;
-  uint32_t enabled;
-  HResult result;
-};
-
 TEST_F(ObjectSafetyTest, SetInterfaceSafetyOptionsMatrix) {
-  const SetCase cases[] = {
-      {IID_IDispatch, 1, 1, S_OK},           {IID_IDispatch, 3, 1, S_OK},
-      {IID_IDispatch, 1, 3, S_OK},           {IID_IDispatch, 3, 3, E_FAIL},
-      {IID_IDispatch, 1, 0, E_FAIL},         {IID_IDispatch, 0, 0, E_FAIL},
-      {IID_IDispatch, 2, 2, E_FAIL},         {IID_IPersistStream, 2, 2, S_OK},
-      {IID_IPersistStream, 1, 1, E_FAIL},    {IID_IPersistStream, 3, 3, E_FAIL},
-      {IID_IPersistStream, 3, 2, S_OK},      {IID_IPersistStorage, 2, 2, S_OK},
-      {IID_IPersistPropertyBag, 2, 2, S_OK}, {IID_IPersistPropertyBag, 2, 0, E_FAIL},
-      {IID_IUnknown, 1, 1, E_NOINTERFACE},   {IID_IUnknown, 0, 0, E_NOINTERFACE},
-      {IID_IObjectSafety, 2, 2, E_NOINTERFACE},
-  };
-  for (const auto& c : cases) {
-    EXPECT_EQ(IObjectSafety_SetInterfaceSafetyOptions(&c.iid, c.mask, c.enabled), c.result)
-        << "mask " << c.mask << " enabled " << c.enabled;
+  const auto rows = testing::LoadTestData("object_safety.json")["set"];
+  ASSERT_GE(rows.size(), 10u);
+  for (const auto& row : rows) {
+    const auto iid = IidOf(row["iid"]);
+    EXPECT_EQ(IObjectSafety_SetInterfaceSafetyOptions(iid ? &*iid : nullptr, row["mask"], row["enabled"]),
+              row["hresult"].get<HResult>())
+        << row.dump();
   }
   // Nothing was stored: the answers are as before.
   uint32_t supported = 0;
@@ -80,6 +59,14 @@ TEST_F(ObjectSafetyTest, SetInterfaceSafetyOptionsMatrix) {
   EXPECT_EQ(enabled, 1u);
   EXPECT_EQ(IObjectSafety_GetInterfaceSafetyOptions(&IID_IPersistStream, &supported, &enabled), S_OK);
   EXPECT_EQ(enabled, 2u);
+}
+
+TEST(GuidFromText, RefusesWhatIsNotAnIdentifier) {
+  for (const char16_t* bad : {u"", u"{00020400-0000-0000-C000-00000000004}", u"00020400-0000-0000-C000-000000000046",
+                              u"{00020400-0000-0000-C000-00000000004G}", u"{00020400+0000-0000-C000-000000000046}"}) {
+    EXPECT_FALSE(GuidFromText(bad).has_value()) << testing::Narrow(bad);
+  }
+  EXPECT_EQ(GuidFromText(u"{cb5bdc81-93c1-11cf-8f20-00805f2cd064}"), IID_IObjectSafety);
 }
 
 TEST_F(ObjectSafetyTest, FlagsBelongToEachThread) {

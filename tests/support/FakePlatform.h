@@ -188,7 +188,7 @@ class FakeFtp final : public FtpClient {
   bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) override {
     Log("rename " + Narrow(existing) + " -> " + Narrow(renamed));
     if (connect <= 0) return Fail(ERROR_INVALID_HANDLE);
-    if (renameFailsTo.count(Narrow(renamed))) return Fail(ERROR_INTERNET_EXTENDED_ERROR);
+    if (renameFailsFrom.count(Narrow(existing))) return Fail(ERROR_INTERNET_EXTENDED_ERROR);
     auto it = remoteFiles.find(Narrow(existing));
     if (it == remoteFiles.end()) return Fail(ERROR_INTERNET_EXTENDED_ERROR);
     std::string content = std::move(it->second);
@@ -224,7 +224,7 @@ class FakeFtp final : public FtpClient {
   std::vector<int32_t> getResults;  // per FtpGetFile call: an error code to fail with, or 0
   uint32_t emptyGets = 0;          // the first N downloads arrive empty
   std::optional<uint64_t> remoteSizeOverride;
-  std::set<std::string> renameFailsTo;
+  std::set<std::string> renameFailsFrom;  // renames of these names are refused
   uint32_t gets = 0;
   Handle nextHandle = 100;
 

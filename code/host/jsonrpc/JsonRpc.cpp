@@ -1,6 +1,9 @@
 #include "host/jsonrpc/JsonRpc.h"
 
+#include "safety/ObjectSafety.h"
+
 #include <cmath>
+#include <cstring>
 #include <cstdio>
 #include <functional>
 #include <limits>
@@ -15,6 +18,7 @@ class Arguments {
   explicit Arguments(const json& params) : params_(params) {}
   Text text(size_t i) const { return ArgumentAsText(params_.at(i)); }
   int32_t number(size_t i) const { return ArgumentAsLong(params_.at(i)); }
+  const json& raw(size_t i) const { return params_.at(i); }
 
  private:
   const json& params_;
@@ -42,8 +46,66 @@ const Method kMethods[] = {
     {"getRemoteFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
     {"getErrorMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
     {"getTiShiMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
+    {"getFile", 2, [](KadroOcx& c, const Arguments& a) -> json { return c.getFile(a.text(0), a.text(1)); }},
+    {"GetFileToFile", 2,
+     [](KadroOcx& c, const Arguments& a) -> json { return c.GetFileToFile(a.text(0), a.text(1)); }},
+    {"saveFile", 0, [](KadroOcx& c, const Arguments&) -> json { return c.saveFile(); }},
+    {"PutFile", 3,
+     [](KadroOcx& c, const Arguments& a) -> json { return c.PutFile(a.text(0), a.text(1), a.number(2)); }},
     {"Dispose", 0, [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
     {"GetErr", 2, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
+};
+
+// What a container asks of the control outside its scripted interface: IObjectSafety, and the fields for
+// whoever wants to look at the state between calls.
+json IidArgument(const json& value, Guid& iid) {
+  if (value.is_null()) return nullptr;
+  auto parsed = value.is_string() ? GuidFromText(FromUtf8Lossy(value.get_ref<const std::string&>())) : std::nullopt;
+  if (!parsed) throw RuntimeError(ErrorNumber::kTypeMismatch);
+  iid = *parsed;
+  return true;
+}
+
+json FindDataJson(const FindData& record) {
+  return {{"attributes", record.dwFileAttributes},
+          {"lastWriteTime", record.ftLastWriteTime.Ticks()},
+          {"size", record.FileSize()},
+          {"name", std::string(record.cFileName, strnlen(record.cFileName, sizeof record.cFileName))}};
+}
+
+const Method kContainerMethods[] = {
+    {"IObjectSafety.GetInterfaceSafetyOptions", 1,
+     [](KadroOcx&, const Arguments& a) -> json {
+       Guid iid;
+       const bool given = !IidArgument(a.raw(0), iid).is_null();
+       uint32_t supported = 0;
+       uint32_t enabled = 0;
+       const uint32_t untouched = 0xFFFFFFFF;
+       enabled = untouched;
+       const HResult hr = IObjectSafety_GetInterfaceSafetyOptions(given ? &iid : nullptr, &supported, &enabled);
+       return {{"hresult", hr}, {"supported", supported}, {"enabled", enabled == untouched ? json() : json(enabled)}};
+     }},
+    {"IObjectSafety.SetInterfaceSafetyOptions", 3,
+     [](KadroOcx&, const Arguments& a) -> json {
+       Guid iid;
+       const bool given = !IidArgument(a.raw(0), iid).is_null();
+       const HResult hr = IObjectSafety_SetInterfaceSafetyOptions(given ? &iid : nullptr,
+                                                                  static_cast<uint32_t>(a.number(1)),
+                                                                  static_cast<uint32_t>(a.number(2)));
+       return {{"hresult", hr}};
+     }},
+    {"kadrooa.fields", 0,
+     [](KadroOcx& c, const Arguments&) -> json {
+       const KadroOcxState& s = c.state();
+       return {{"hConnect", s.hConnect},          {"hInternet", s.hInternet},
+               {"sUid", FromText(s.sUid)},         {"sServer", FromText(s.sServer)},
+               {"sPort", FromText(s.sPort)},       {"sPass", FromText(s.sPass)},
+               {"sRemoteFile", FromText(s.sRemoteFile)}, {"sLocalFile", FromText(s.sLocalFile)},
+               {"sMobanFile", FromText(s.sMobanFile)},   {"sErrorMsg", FromText(s.sErrorMsg)},
+               {"sParm", FromText(s.sParm)},       {"lConnectFlags", s.lConnectFlags},
+               {"sTiShiMsg", FromText(s.sTiShiMsg)}, {"sLastLocalFile", FromText(s.sLastLocalFile)},
+               {"tLastLocalFind", FindDataJson(s.tLastLocalFind)}};
+     }},
 };
 
 bool SameName(std::string_view a, std::string_view b) {
@@ -58,6 +120,9 @@ bool SameName(std::string_view a, std::string_view b) {
 
 const Method* FindMethod(std::string_view name) {
   for (const auto& method : kMethods) {
+    if (SameName(method.name, name)) return &method;
+  }
+  for (const auto& method : kContainerMethods) {
     if (SameName(method.name, name)) return &method;
   }
   return nullptr;

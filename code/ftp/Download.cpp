@@ -1,0 +1,122 @@
+#include <algorithm>
+#include <iterator>
+
+#include "control/KadroOcx.h"
+#include "ftp/FtpClient.h"
+
+namespace kadroo {
+namespace {
+
+constexpr char16_t kRetryNotice[] = u"第一次失败取文件失败，系统会再自动再重试一遍！";
+
+}  // namespace
+
+int32_t KadroOcx::getFile(const Text& szremotefile, const Text& asMobanFile) {
+  if (!TrimSpaces(asMobanFile).empty()) {
+    if (ConnectServer() == -1) return -1;
+    sLocalFile = MakeTempFileName(u"oamoban");
+    sRemoteFile = asMobanFile;
+    if (DownloadFile() == -1) return -1;
+    sMobanFile = sLocalFile;
+    DisconnectServer();
+  }
+  if (ConnectServer() == -1) return -1;
+  sLocalFile = MakeTempFileName(u"kadrooa");
+  sRemoteFile = szremotefile;
+  if (DownloadFile() == -1) return -1;
+  DisconnectServer();
+  return 1;
+}
+
+int32_t KadroOcx::GetFileToFile(const Text& rfilepath, const Text& lfilepath) {
+  if (ConnectServer() == -1) return -1;
+  if (rfilepath.empty()) {
+    sErrorMsg = u"参数错误，没有指定远程文件路径";
+    return -1;
+  }
+  sRemoteFile = rfilepath;
+  sLocalFile = lfilepath;
+  if (DownloadFile() == -1) return -1;
+  DisconnectServer();
+  return 1;
+}
+
+int32_t KadroOcx::DownloadFile() {
+  SkipOnError trap;
+  if (sRemoteFile.empty()) {
+    sErrorMsg = u"无远程文件名参数";
+    return -1;
+  }
+  if (sLocalFile.empty()) {
+    sErrorMsg = u"无本地文件名参数";
+    return -1;
+  }
+  if (hConnect <= 0) {
+    sErrorMsg = u"服务器未连接";
+    return -1;
+  }
+  trap.Run([&] { RunFtpQuitScript(); });
+
+  auto transfer = [&] {
+    return platform_.ftp.FtpGetFile(hConnect, sRemoteFile, sLocalFile, false, 0,
+                                    INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_UNKNOWN, 0);
+  };
+  if (!transfer()) {
+    FindData remote;
+    std::fill(std::begin(remote.cFileName), std::end(remote.cFileName), '\0');
+    const Handle search = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, remote, 0, 0);
+    if (search == 0) {
+      sErrorMsg = GetErr(0, u"服务器文件或文件夹不存在或拒绝访问。");
+    } else {
+      sErrorMsg = GetErr(0, u"Target is a folder， but a file name is needed？");
+      platform_.ftp.InternetCloseHandle(search);
+    }
+    return -1;
+  }
+  if (trap.IsPending()) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+
+  FindData local;
+  auto readLocalRecord = [&] {
+    const Handle search = platform_.files.FindFirstFile(sLocalFile, local);
+    if (search <= 0) {
+      sErrorMsg = u"获取本地文件属性时失败：" + sLocalFile;
+      return false;
+    }
+    platform_.files.FindClose(search);
+    return true;
+  };
+  if (!readLocalRecord()) return -1;
+
+  // The whole 64-bit size: a file of a multiple of 4 GiB is not empty.
+  if (local.FileSize() == 0) {
+    platform_.prompt.MessageBox(kRetryNotice, kLibraryName);
+    if (!transfer()) {
+      sErrorMsg = u"试图取文件到" + sLocalFile + u"时失败！";
+      return -1;
+    }
+    if (!readLocalRecord()) return -1;
+    if (local.FileSize() == 0) {
+      sErrorMsg = u"取文件失败，取到的文件长度为0：" + sLocalFile;
+      return -1;
+    }
+  }
+
+  sLastLocalFile = sLocalFile;
+  tLastLocalFind = local;
+  trap.Clear();
+  return 1;
+}
+
+Text KadroOcx::MakeTempFileName(const Text& prefix) {
+  const Text directory = platform_.files.GetTempPath();
+  auto path = platform_.files.GetTempFileName(directory, prefix);
+  if (!path) return Text();
+  const size_t nul = path->find(u'\0');
+  if (nul != Text::npos) path->resize(nul);
+  return *path;
+}
+
+}  // namespace kadroo

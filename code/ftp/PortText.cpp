@@ -1,0 +1,76 @@
+#include "ftp/PortText.h"
+
+#include <cctype>
+#include <cmath>
+#include <cstdlib>
+#include <string>
+
+#include "control/RuntimeError.h"
+
+namespace kadroo {
+namespace {
+
+bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+
+}  // namespace
+
+double LeadingNumber(TextView text) {
+  std::string compact;
+  for (char16_t c : text) {
+    if (IsBlank(c)) continue;
+    if (c > 0x7F) break;
+    compact += static_cast<char>(c);
+  }
+  if (compact.size() >= 2 && compact[0] == '&') {
+    const char kind = static_cast<char>(std::toupper(static_cast<unsigned char>(compact[1])));
+    const int base = kind == 'H' ? 16 : kind == 'O' ? 8 : 0;
+    if (base == 0) return 0;
+    int64_t value = 0;
+    for (size_t i = 2; i < compact.size(); ++i) {
+      const char c = static_cast<char>(std::toupper(static_cast<unsigned char>(compact[i])));
+      const int digit = std::isdigit(static_cast<unsigned char>(c)) ? c - '0' : (c >= 'A' && c <= 'F') ? c - 'A' + 10 : 99;
+      if (digit >= base) break;
+      value = value * base + digit;
+      if (value > 0xFFFFFFFFLL) break;
+    }
+    // &H values are 16- or 32-bit signed, as the runtime reads them.
+    if (value <= 0xFFFF) return static_cast<double>(static_cast<int16_t>(value));
+    return static_cast<double>(static_cast<int32_t>(static_cast<uint32_t>(value)));
+  }
+  size_t i = 0;
+  std::string number;
+  if (i < compact.size() && (compact[i] == '+' || compact[i] == '-')) number += compact[i++];
+  bool digits = false;
+  while (i < compact.size() && std::isdigit(static_cast<unsigned char>(compact[i]))) {
+    number += compact[i++];
+    digits = true;
+  }
+  if (i < compact.size() && compact[i] == '.') {
+    number += compact[i++];
+    while (i < compact.size() && std::isdigit(static_cast<unsigned char>(compact[i]))) {
+      number += compact[i++];
+      digits = true;
+    }
+  }
+  if (!digits) return 0;
+  if (i < compact.size() && (compact[i] == 'e' || compact[i] == 'E' || compact[i] == 'd' || compact[i] == 'D')) {
+    std::string exponent = "e";
+    size_t j = i + 1;
+    if (j < compact.size() && (compact[j] == '+' || compact[j] == '-')) exponent += compact[j++];
+    bool expDigits = false;
+    while (j < compact.size() && std::isdigit(static_cast<unsigned char>(compact[j]))) {
+      exponent += compact[j++];
+      expDigits = true;
+    }
+    if (expDigits) number += exponent;
+  }
+  return std::strtod(number.c_str(), nullptr);
+}
+
+uint16_t PortNumber(TextView portText) {
+  const double value = std::nearbyint(LeadingNumber(portText));
+  if (!(value >= 0 && value <= 65535)) Raise(ErrorNumber::kOverflow);
+  return static_cast<uint16_t>(value);
+}
+
+}  // namespace kadroo

@@ -1,0 +1,75 @@
+#include <cmath>
+#include <limits>
+
+#include "control/KadroOcx.h"
+#include "desktop/Processes.h"
+#include "ftp/FtpClient.h"
+#include "ftp/PortText.h"
+
+namespace kadroo {
+
+int32_t KadroOcx::ConnectServer() {
+  SkipOnError trap;
+  if (sServer.empty()) {
+    sErrorMsg = u"参数错误，没有提供服务器地址";
+    return -1;
+  }
+  if (sUid.empty()) {
+    sErrorMsg = u"参数错误，没有提供登陆帐用户";
+    return -1;
+  }
+  // A transfer that failed earlier returned with its connection still open; close it rather than leak it.
+  DisconnectServer();
+
+  hInternet = platform_.ftp.InternetOpen(u"vb activex", INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
+  if (hInternet == 0) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  if (trap.IsPending()) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  trap.Clear();
+
+  const size_t colon = sServer.find(u':');
+  if (colon != Text::npos) {
+    sPort = sServer.substr(colon + 1);
+    sServer.resize(colon);
+  }
+
+  trap.Run([&] {
+    const uint16_t port = PortNumber(sPort);
+    hConnect = platform_.ftp.InternetConnect(hInternet, sServer, port, sUid, sPass, INTERNET_SERVICE_FTP,
+                                             static_cast<uint32_t>(lConnectFlags), 0);
+  });
+  if (hConnect == 0) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  if (trap.IsPending()) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  trap.Clear();
+  return 1;
+}
+
+int32_t KadroOcx::DisconnectServer() {
+  if (hConnect > 0) platform_.ftp.InternetCloseHandle(hConnect);
+  if (hInternet > 0) platform_.ftp.InternetCloseHandle(hInternet);
+  hConnect = 0;
+  hInternet = 0;
+  return 1;
+}
+
+void KadroOcx::RunFtpQuitScript() {
+  // Nothing relies on the command-line client, and neither the script file nor the client exists on today's
+  // systems; a failure here must not turn a transfer that worked into a reported failure.
+  SkipOnError ownTrap;
+  const Text script = platform_.files.QuitScriptPath();
+  ownTrap.Run([&] { platform_.files.WriteTextFile(script, u"quit"); });
+  ownTrap.Run([&] { platform_.processes.StartProcess(u"ftp -w:65535 -s:" + script, SW_SHOWMINIMIZED); });
+}
+
+}  // namespace kadroo

@@ -1,0 +1,131 @@
+#include "control/KadroOcx.h"
+#include "ftp/FtpClient.h"
+
+namespace kadroo {
+namespace {
+
+constexpr char16_t kUnsavedEditWarning[] =
+    u"提示信息：要上传的文件和原来的文件最后修改时间一样，怀疑修改没有保存成功，系统会照旧上传，但请您稍后再次打开文件来核实！";
+
+// The part of a remote path before its last "/", or nothing when no directory is named.
+Text DirectoryPart(const Text& remote) {
+  const size_t slash = remote.rfind(u'/');
+  if (slash == Text::npos || slash == 0) return Text();
+  return remote.substr(0, slash);
+}
+
+Text UnsignedDecimal(uint64_t value) { return FromAscii(std::to_string(value)); }
+
+}  // namespace
+
+int32_t KadroOcx::UploadFile() {
+  SkipOnError trap;
+  if (sLocalFile.empty()) {
+    sErrorMsg = u"无本地文件名";
+    return -1;
+  }
+  if (sRemoteFile.empty()) {
+    sErrorMsg = u"无服务器文件名参数";
+    return -1;
+  }
+  FindData local;
+  const Handle localSearch = platform_.files.FindFirstFile(sLocalFile, local);
+  if (localSearch <= 0) {
+    sErrorMsg = u"获取本地文件属性时失败：" + sLocalFile;
+    return -1;
+  }
+  platform_.files.FindClose(localSearch);
+  if (local.FileSize() == 0) {
+    sErrorMsg = u"本地文件长度为0，" + sLocalFile;
+    return -1;
+  }
+  if (sLocalFile == sLastLocalFile &&
+      CompareFileTime(local.ftLastWriteTime, tLastLocalFind.ftLastWriteTime) == 0) {
+    platform_.prompt.MessageBox(kUnsavedEditWarning, kLibraryName);
+  }
+  if (hConnect <= 0) {
+    sErrorMsg = u"服务器未连接";
+    return -1;
+  }
+  trap.Run([&] { RunFtpQuitScript(); });
+
+  const Text temporary = sRemoteFile + u".new";
+  const Text backup = sRemoteFile + u".old";
+
+  // Creating a directory named like the document would make the next upload move it to the backup name.
+  const Text directory = DirectoryPart(sRemoteFile);
+  if (!directory.empty()) platform_.ftp.FtpCreateDirectory(hConnect, directory);
+
+  if (!platform_.ftp.FtpPutFile(hConnect, sLocalFile, temporary, FTP_TRANSFER_TYPE_BINARY, 0)) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  FindData remote;
+  const Handle remoteSearch = platform_.ftp.FtpFindFirstFile(hConnect, temporary, remote, 0, 0);
+  if (remoteSearch <= 0) {
+    sErrorMsg = u"获取远程文件属性时失败：" + temporary;
+    return -1;
+  }
+  platform_.ftp.InternetCloseHandle(remoteSearch);
+  if (remote.FileSize() == 0) {
+    sErrorMsg = u"传到远程的文件长度为0：" + temporary;
+    return -1;
+  }
+  if (remote.FileSize() != local.FileSize()) {
+    const Text remoteSize = UnsignedDecimal(remote.FileSize());
+    sErrorMsg = u"传到远程的文件长度和本地的不一致：本地=" + UnsignedDecimal(local.FileSize()) + u" 远程=" +
+                remoteSize + u"\\r\\n" + sLocalFile + u"\\r\\n" + remoteSize;
+    return -1;
+  }
+
+  platform_.ftp.FtpDeleteFile(hConnect, backup);
+  const bool previousKept = platform_.ftp.FtpRenameFile(hConnect, sRemoteFile, backup);
+  if (!platform_.ftp.FtpRenameFile(hConnect, temporary, sRemoteFile)) {
+    const int32_t renameError = platform_.lastError.code;
+    // Put the previous version back under its own name, so that the document never disappears.
+    if (previousKept) platform_.ftp.FtpRenameFile(hConnect, backup, sRemoteFile);
+    platform_.lastError.code = renameError;
+    sErrorMsg = u"把上传的临时文件改为正常文件时出错：" + temporary;
+    return -1;
+  }
+  if (trap.IsPending()) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  return 1;
+}
+
+int32_t KadroOcx::saveFile() { return UploadAndReset(true); }
+
+int32_t KadroOcx::PutFile(const Text& sLocalFilePath, const Text& sRemoteFilePath, const int32_t& bDeleteLocalFile) {
+  if (!sLocalFilePath.empty()) sLocalFile = sLocalFilePath;
+  sRemoteFile = sRemoteFilePath;
+  return UploadAndReset(bDeleteLocalFile == 1);
+}
+
+int32_t KadroOcx::UploadAndReset(bool deleteLocalFiles) {
+  SkipOnError trap;
+  if (ConnectServer() == -1) return -1;
+  if (UploadFile() == -1) return -1;
+  DisconnectServer();
+  if (trap.IsPending()) {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  }
+  trap.Clear();
+  if (deleteLocalFiles) {
+    platform_.files.DeleteFile(sLocalFile);
+    if (!TrimSpaces(sMobanFile).empty()) platform_.files.DeleteFile(sMobanFile);
+  }
+  sUid.clear();
+  sServer.clear();
+  sPass.clear();
+  sErrorMsg.clear();
+  sLocalFile.clear();
+  sRemoteFile.clear();
+  sMobanFile.clear();
+  sPort.clear();
+  return 1;
+}
+
+}  // namespace kadroo
