@@ -101,15 +101,24 @@ def run_measured(cfg, cmd, size, env=None):
         process = subprocess.Popen(["/usr/bin/time", "-v", "-o", time_path, "--"] + cmd, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, env=env, start_new_session=True)
         _live.add(process)
-        try:
-            status = process.wait(timeout=cfg.timeout(size))
-        except subprocess.TimeoutExpired:
+        # A blocking wait, so that the end is seen at once: Popen.wait with a timeout polls with sleeps of up to
+        # 50 ms, which would show in every figure. A timer kills the process if it runs too long.
+        expired = threading.Event()
+
+        def expire():
+            expired.set()
             _kill_group(process)
-            process.wait()
-            raise Failure(f"{cmd[0]} did not finish within {cfg.timeout(size):.0f} s")
+
+        watchdog = threading.Timer(cfg.timeout(size), expire)
+        watchdog.start()
+        try:
+            status = process.wait()
         finally:
+            watchdog.cancel()
             _live.discard(process)
         wall = time.perf_counter() - start
+        if expired.is_set():
+            raise Failure(f"{cmd[0]} did not finish within {cfg.timeout(size):.0f} s")
     with open(out_path, "rb") as f:
         stdout = f.read()
     with open(err_path, "rb") as f:
@@ -359,6 +368,14 @@ class Bench:
     def emit(self, line=""):
         self.out.append(line)
 
+    def failure_note(self, what, message):
+        """Adds a numbered note that explains a FAILED cell; gives its number."""
+        hint = ""
+        if "12004" in message:
+            hint = " (12004, internal error: is the host's FTP layer still a placeholder?)"
+        self.notes.append(f"[{len(self.notes) + 1}] {what} FAILED: {message}{hint}")
+        return f"[{len(self.notes)}]"
+
     # -- kadrooa's methods ------------------------------------------------------------------------------------
     def probe_kadrooa(self):
         """Asks the host for each transfer method with no arguments: 'Method not found' (-32601) means it is not
@@ -469,7 +486,9 @@ class Bench:
                     self.emit(f"| {mode} | {name} | FAILED | method missing | — |")
                     continue
                 if cell in self.bulk_failures:
-                    self.emit(f"| {mode} | {name} | FAILED | {self.bulk_failures[cell][:80]} | — |")
+                    note = self.failure_note(f"{client} {'download' if op == 'get' else 'upload'} ({mode})",
+                                             self.bulk_failures[cell])
+                    self.emit(f"| {mode} | {name} | FAILED | see note {note} | — |")
                     continue
                 rates = [mbps(cfg.size, m) for m in self.bulk.get(cell, [])]
                 if not rates:
@@ -702,7 +721,8 @@ class Bench:
             if client == "kadrooa" and not self.kadrooa_can("getFile", "saveFile"):
                 self.emit(f"| {name} | FAILED | method missing | — |")
             elif client in self.edit_failures:
-                self.emit(f"| {name} | FAILED | {self.edit_failures[client][:80]} | — |")
+                note = self.failure_note(f"{client} edit cycle", self.edit_failures[client])
+                self.emit(f"| {name} | FAILED | see note {note} | — |")
             elif self.edit.get(client):
                 values = self.edit[client]
                 ratio = ratio_text(ratios) if client == "kadrooa" and ratios else "—"
@@ -827,9 +847,11 @@ class Bench:
             for met, text in self.targets:
                 self.emit(f"- [{'x' if met else ' '}] {'met' if met else 'not met'}: {text}")
             self.emit()
-        for note in self.notes:
-            self.emit(f"> {note}")
         if self.notes:
+            self.emit("Notes:")
+            self.emit()
+            for note in self.notes:
+                self.emit(f"- {note}")
             self.emit()
         load = os.getloadavg()[0]
         self.emit(f"Load average at the end: {load:.2f}. "
