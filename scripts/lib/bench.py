@@ -827,7 +827,7 @@ class Bench:
         self.emit(f"- Machine: {os.cpu_count()} CPUs (nproc), {model}, Linux {platform.release()}, "
                   f"{memory / GiB:.1f} GiB memory; load average at start {os.getloadavg()[0]:.2f}")
         self.emit(f"- Server: vsftpd {version(['dpkg-query', '-W', '-f=${Version}', 'vsftpd'])} on "
-                  f"127.0.0.1:{cfg.port}, local user with a SHA-512 password hash, files on tmpfs ({cfg.work})")
+                  f"127.0.0.1:{cfg.port}, local user with a SHA-512 (1000 rounds) password hash, files on tmpfs ({cfg.work})")
         self.emit(f"- Clients: kadrooa {os.environ.get('KADROOA_REVISION', '')} ({cfg.kadrooa}), "
                   f"{version(['curl', '--version'], r'curl [0-9.]+')}, "
                   f"{version(['lftp', '--version'], r'Version [0-9.]+').replace('Version', 'lftp')}, "
