@@ -14,7 +14,6 @@ import os
 import platform
 import pwd
 import re
-import shutil
 import signal
 import statistics
 import subprocess

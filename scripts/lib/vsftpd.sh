@@ -1,3 +1,4 @@
+# shellcheck shell=bash
 # Runs a private vsftpd on 127.0.0.1 for benchmarks and demos. Source this file, then:
 #
 #   vsftpd_start ROOT   creates a local user chrooted into ROOT (created if missing, chowned to the user), writes a
@@ -133,8 +134,8 @@ EOF
   setsid vsftpd "$VSFTPD_STATE_DIR/vsftpd.conf" </dev/null >"$VSFTPD_STATE_DIR/vsftpd.log" 2>&1 &
   VSFTPD_PID=$!
 
-  local attempt greeting
-  for attempt in $(seq 1 50); do
+  local greeting
+  for _ in $(seq 1 50); do
     if ! kill -0 "$VSFTPD_PID" 2>/dev/null; then
       echo "vsftpd_start: vsftpd exited: $(cat "$VSFTPD_STATE_DIR/vsftpd.log")" >&2
       vsftpd_stop
