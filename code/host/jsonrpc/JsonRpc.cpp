@@ -53,6 +53,12 @@ const Method kMethods[] = {
     {"PutFile", 3,
      [](KadroOcx& c, const Arguments& a) -> json { return c.PutFile(a.text(0), a.text(1), a.number(2)); }},
     {"Dispose", 0, [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
+    {"GetAllRegValue", 1, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetAllRegValue(a.text(0))); }},
+    {"OpenExefile", 2, [](KadroOcx& c, const Arguments& a) -> json { return c.OpenExefile(a.text(0), a.text(1)); }},
+    {"OpenExefileByReg", 4,
+     [](KadroOcx& c, const Arguments& a) -> json {
+       return c.OpenExefileByReg(a.text(0), a.text(1), a.text(2), a.text(3));
+     }},
     {"GetErr", 2, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
 };
 

@@ -1,54 +1,17 @@
 #include "host/posix/PosixHost.h"
 
-#include "control/RuntimeError.h"
-#include "desktop/Processes.h"
-#include "desktop/Registry.h"
-#include "ftp/FtpClient.h"
+#include <cstdio>
+
+#include "host/posix/ftp/PosixFtpClient.h"
+#include "host/posix/process/PosixProcesses.h"
+#include "host/posix/registry/FileRegistry.h"
 
 namespace kadroo::posix {
 namespace {
 
-// Placeholders until the FTP client, the registry and process start are wired in.
-class NoFtp final : public FtpClient {
- public:
-  explicit NoFtp(LastError& e) : e_(e) {}
-  Handle InternetOpen(TextView, uint32_t, TextView, TextView, uint32_t) override { return Fail(); }
-  Handle InternetConnect(Handle, TextView, uint16_t, TextView, TextView, uint32_t, uint32_t, uintptr_t) override {
-    return Fail();
-  }
-  bool FtpGetFile(Handle, TextView, TextView, bool, uint32_t, uint32_t, uintptr_t) override { return Fail(); }
-  bool FtpPutFile(Handle, TextView, TextView, uint32_t, uintptr_t) override { return Fail(); }
-  Handle FtpFindFirstFile(Handle, TextView, FindData&, uint32_t, uintptr_t) override { return Fail(); }
-  bool FtpRenameFile(Handle, TextView, TextView) override { return Fail(); }
-  bool FtpDeleteFile(Handle, TextView) override { return Fail(); }
-  bool FtpCreateDirectory(Handle, TextView) override { return Fail(); }
-  bool InternetCloseHandle(Handle) override { return Fail(); }
-
- private:
-  int Fail() {
-    e_.code = ERROR_INTERNET_INTERNAL_ERROR;
-    return 0;
-  }
-  LastError& e_;
-};
-
-class NoRegistry final : public Registry {
- public:
-  int32_t RegOpenKey(RegKey, const std::string&, RegKey&) override { return ERROR_REG_FILE_NOT_FOUND; }
-  int32_t RegQueryValueEx(RegKey, const std::string&, uint32_t*, uint8_t*, uint32_t*) override {
-    return ERROR_REG_FILE_NOT_FOUND;
-  }
-  int32_t RegEnumValue(RegKey, uint32_t, char*, uint32_t*, uint32_t*, uint8_t*, uint32_t*) override {
-    return ERROR_NO_MORE_ITEMS;
-  }
-  int32_t RegCloseKey(RegKey) override { return ERROR_SUCCESS; }
-};
-
-class NoProcesses final : public Processes {
- public:
-  int32_t PathFileExists(TextView) override { return 0; }
-  void StartProcess(TextView, int32_t) override { Raise(ErrorNumber::kFileNotFound); }
-};
+void ReportRegistryFile(const RegistryLoadError& error) {
+  std::fprintf(stderr, "kadrooa: registry file not used: %s\n", Describe(error).c_str());
+}
 
 }  // namespace
 
@@ -57,9 +20,9 @@ struct PosixHost::Parts {
   LocaleCodePage codePage;
   PosixLocalFiles files{lastError, codePage};
   TerminalPrompt prompt;
-  NoFtp ftp{lastError};
-  NoRegistry registry;
-  NoProcesses processes;
+  PosixFtpClient ftp{lastError, codePage, FtpTimeouts::FromEnvironment()};
+  FileRegistry registry{codePage, FileRegistry::DefaultDirectory(), ReportRegistryFile};
+  PosixProcesses processes{codePage};
 };
 
 PosixHost::PosixHost()

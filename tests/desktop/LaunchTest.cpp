@@ -1,0 +1,239 @@
+// OpenExefile and OpenExefileByReg through the control, starting the real record_args program.
+#include <dirent.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <sstream>
+#include <thread>
+#include <vector>
+
+#include "DesktopTestSupport.h"
+
+#ifndef RECORD_ARGS_PATH
+#error "RECORD_ARGS_PATH must name the record_args program"
+#endif
+
+namespace kadroo::testing {
+namespace {
+
+namespace fs = std::filesystem;
+
+struct Record {
+  bool stdinIsNull = false;
+  bool stdoutIsNull = false;
+  std::vector<std::string> argv;
+};
+
+std::string FromHex(const std::string& hex) {
+  std::string out;
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out += static_cast<char>(std::stoi(hex.substr(i, 2), nullptr, 16));
+  return out;
+}
+
+class LaunchTest : public DesktopTest {
+ protected:
+  LaunchTest() { ::setenv("RECORD_ARGS_OUT", recordPath.c_str(), 1); }
+  ~LaunchTest() override { ::unsetenv("RECORD_ARGS_OUT"); }
+
+  // Copies record_args to `path` (created with its directories) and returns the path.
+  std::string InstallProgram(const std::string& path) {
+    fs::create_directories(fs::path(path).parent_path());
+    fs::copy_file(RECORD_ARGS_PATH, path, fs::copy_options::overwrite_existing);
+    return path;
+  }
+
+  // Waits for the started program's record; fails the test when none comes within a generous deadline.
+  Record WaitForRecord() {
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+    while (!fs::exists(recordPath)) {
+      if (std::chrono::steady_clock::now() > deadline) {
+        ADD_FAILURE() << "the program never wrote " << recordPath;
+        return {};
+      }
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    }
+    std::ifstream in(recordPath);
+    Record record;
+    std::string line;
+    while (std::getline(in, line)) {
+      if (line == "stdin=null") record.stdinIsNull = true;
+      if (line == "stdout=null") record.stdoutIsNull = true;
+      if (line.rfind("arg=", 0) == 0) record.argv.push_back(FromHex(line.substr(4)));
+    }
+    fs::remove(recordPath);
+    return record;
+  }
+
+  std::vector<std::string> Arguments(const Record& record) {
+    return record.argv.empty() ? record.argv : std::vector<std::string>(record.argv.begin() + 1, record.argv.end());
+  }
+
+  std::string recordPath = temp / "record.txt";
+  std::string program = InstallProgram(temp / "bin/record_args");
+};
+
+TEST_F(LaunchTest, ParametersArriveAsWindowsSplitsThem) {
+  LeaveMessage();
+  const Text parm = u"\"a b c\" d \"ab\\\"c\" \"\\\\\" a\\\\\\b d\"e f\"g \"\" 名字";
+  ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(program), parm), 1);
+  const Record record = WaitForRecord();
+  ASSERT_FALSE(record.argv.empty());
+  EXPECT_EQ(record.argv[0], program);
+  EXPECT_EQ(Arguments(record),
+            (std::vector<std::string>{"a b c", "d", "ab\"c", "\\", "a\\\\\\b", "de fg", "", "名字"}));
+  EXPECT_TRUE(record.stdinIsNull);
+  EXPECT_TRUE(record.stdoutIsNull);
+  EXPECT_EQ(control->getErrorMsg(), u"文件不存在：") << "success leaves the message";
+}
+
+TEST_F(LaunchTest, EmptyParameterStartsTheProgramWithNoArguments) {
+  ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(program), u""), 1);
+  const Record record = WaitForRecord();
+  EXPECT_EQ(record.argv, std::vector<std::string>{program});
+}
+
+TEST_F(LaunchTest, UnquotedProgramPathWithSpaces) {
+  const std::string spaced = InstallProgram(temp / "my programs/sub dir/record args");
+  ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(spaced), u"one two"), 1);
+  const Record record = WaitForRecord();
+  ASSERT_FALSE(record.argv.empty());
+  EXPECT_EQ(record.argv[0], spaced);
+  EXPECT_EQ(Arguments(record), (std::vector<std::string>{"one", "two"}));
+}
+
+TEST_F(LaunchTest, BackslashesInTheProgramPathAreSeparators) {
+  Text windowsStyle = FromUtf8Lossy(program);
+  for (auto& c : windowsStyle) {
+    if (c == u'/') c = u'\\';
+  }
+  ASSERT_EQ(control->OpenExefile(windowsStyle, u"x"), 1);
+  const Record record = WaitForRecord();
+  EXPECT_EQ(record.argv, (std::vector<std::string>{program, "x"}));
+}
+
+TEST_F(LaunchTest, ShellMetacharactersAreNeverInterpreted) {
+  const std::string made = temp / "made";
+  const Text parm = FromUtf8Lossy("$(touch " + made + "1) ; touch " + made + "2 | `touch " + made + "3` && >" +
+                                  made + "4 $HOME *");
+  ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(program), parm), 1);
+  const Record record = WaitForRecord();
+  EXPECT_EQ(Arguments(record),
+            (std::vector<std::string>{"$(touch", made + "1)", ";", "touch", made + "2", "|", "`touch", made + "3`",
+                                      "&&", ">" + made + "4", "$HOME", "*"}));
+  for (int i = 1; i <= 4; ++i) EXPECT_FALSE(fs::exists(made + std::to_string(i))) << made << i;
+}
+
+TEST_F(LaunchTest, MissingPathIsReportedAndNothingStarts) {
+  const std::string missing = temp / "no such program";
+  EXPECT_EQ(control->OpenExefile(FromUtf8Lossy(missing), u"a"), -1);
+  EXPECT_EQ(control->getErrorMsg(), u"文件不存在：" + FromUtf8Lossy(missing));
+  EXPECT_EQ(control->OpenExefile(u"", u"a"), -1);
+  EXPECT_EQ(control->getErrorMsg(), u"文件不存在：");
+}
+
+TEST_F(LaunchTest, ProgramsThatCannotStartRaise) {
+  LeaveMessage();
+  const std::string text = temp / "notes.txt";
+  WriteBytes(text, "just text\n");
+  const std::string script = temp / "noshebang";
+  WriteBytes(script, "touch " + temp / "ran" + "\n");
+  fs::permissions(script, fs::perms::owner_all);
+
+  EXPECT_EQ(RuntimeErrorOf([&] { control->OpenExefile(FromUtf8Lossy(temp.path().string()), u"x"); }), 70)
+      << "a directory";
+  EXPECT_EQ(RuntimeErrorOf([&] { control->OpenExefile(FromUtf8Lossy(text), u""); }), 70) << "not executable";
+  EXPECT_EQ(RuntimeErrorOf([&] { control->OpenExefile(FromUtf8Lossy(script), u""); }), 5) << "not a program";
+  EXPECT_FALSE(fs::exists(temp / "ran")) << "no shell ran the file";
+  EXPECT_EQ(control->getErrorMsg(), u"文件不存在：");
+}
+
+TEST_F(LaunchTest, ByRegistryValueEndingInBackslashKeepsTheDoubledSeparator) {
+  const std::string dir = fs::path(program).parent_path().string();
+  WriteReg5("apps.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro]\r\n\"Dir\"=\"" + dir + "\\\\\"\r\n\"Plain\"=\"" + dir +
+                            "\"\r\n@=\"" + dir + "\"\r\n");
+  ASSERT_EQ(control->OpenExefileByReg(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro", u"Dir", u"p q", u"record_args"), 1);
+  Record record = WaitForRecord();
+  EXPECT_EQ(record.argv, (std::vector<std::string>{dir + "//record_args", "p", "q"}));
+
+  ASSERT_EQ(control->OpenExefileByReg(u"hkey_local_machine\\software\\kadro", u"Plain", u"", u"record_args"), 1);
+  record = WaitForRecord();
+  EXPECT_EQ(record.argv, (std::vector<std::string>{dir + "/record_args"}));
+
+  ASSERT_EQ(control->OpenExefileByReg(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro", u"", u"d", u"record_args"), 1)
+      << "an empty value name reads the default value";
+  record = WaitForRecord();
+  EXPECT_EQ(record.argv, (std::vector<std::string>{dir + "/record_args", "d"}));
+}
+
+TEST_F(LaunchTest, ByRegistryMissingProgramIsReportedWithTheComposedPath) {
+  const std::string dir = fs::path(program).parent_path().string();
+  WriteReg5("apps.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro]\r\n\"Dir\"=\"" + dir + "\"\r\n");
+  EXPECT_EQ(control->OpenExefileByReg(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro", u"Dir", u"", u"absent"), -1);
+  EXPECT_EQ(control->getErrorMsg(), u"文件不存在：" + FromUtf8Lossy(dir) + u"\\absent");
+}
+
+// Processes, counted: for calls that must start nothing.
+TEST_F(LaunchTest, ByRegistryValueThatCannotBeReadStartsNothing) {
+  WriteReg5("apps.reg", "[HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro]\r\n\"Dir\"=\"/usr/bin\"\r\n");
+  FakeProcesses counted;
+  Platform counting{fake.lastError, fake.files, fake.prompt, codePage, fake.ftp, *registry, counted};
+  KadroOcx observed(counting);
+  EXPECT_EQ(observed.OpenExefileByReg(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro", u"Missing", u"", u"true"), -1);
+  EXPECT_EQ(observed.getErrorMsg(), u"RegQueryValueEx出错：valuename=Missing");
+  EXPECT_EQ(observed.OpenExefileByReg(u"HKLM\\SOFTWARE\\Kadro", u"Dir", u"", u"true"), -1);
+  EXPECT_EQ(observed.getErrorMsg(), u"注册表key值头不合法：HKLM");
+  EXPECT_TRUE(counted.started.empty());
+
+  counted.existing.insert("/usr/bin\\true");
+  EXPECT_EQ(observed.OpenExefileByReg(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro", u"Dir", u"", u"true"), 1);
+  EXPECT_EQ(counted.started, std::vector<std::string>{"/usr/bin\\true "}) << "path, one space, empty parameter";
+  EXPECT_EQ(counted.showStates, std::vector<int32_t>{SW_SHOWMINIMIZED});
+}
+
+// Children of this process that are zombies.
+std::vector<pid_t> ZombieChildren() {
+  std::vector<pid_t> zombies;
+  DIR* proc = ::opendir("/proc");
+  if (proc == nullptr) return zombies;
+  while (const dirent* entry = ::readdir(proc)) {
+    if (!std::isdigit(static_cast<unsigned char>(entry->d_name[0]))) continue;
+    std::ifstream stat(std::string("/proc/") + entry->d_name + "/stat");
+    std::string content((std::istreambuf_iterator<char>(stat)), std::istreambuf_iterator<char>());
+    const size_t close = content.rfind(')');
+    if (close == std::string::npos) continue;
+    std::istringstream fields(content.substr(close + 1));
+    char state = 0;
+    pid_t parent = 0;
+    fields >> state >> parent;
+    if (parent == ::getpid() && state == 'Z') zombies.push_back(std::stoi(entry->d_name));
+  }
+  ::closedir(proc);
+  return zombies;
+}
+
+TEST_F(LaunchTest, NoZombieIsLeftBehind) {
+  ASSERT_TRUE(fs::exists("/proc/self/stat"));
+  for (int i = 0; i < 3; ++i) {
+    ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(program), u"run"), 1);
+    WaitForRecord();
+  }
+  EXPECT_TRUE(ZombieChildren().empty());
+  EXPECT_EQ(::waitpid(-1, nullptr, WNOHANG), -1) << "no child of ours remains to be waited for";
+  EXPECT_EQ(errno, ECHILD);
+}
+
+TEST_F(LaunchTest, PathFileExistsCountsDirectories) {
+  EXPECT_EQ(processes.PathFileExists(FromUtf8Lossy(program)), 1);
+  EXPECT_EQ(processes.PathFileExists(FromUtf8Lossy(temp.path().string())), 1);
+  Text backslashed = FromUtf8Lossy(program);
+  for (auto& c : backslashed) {
+    if (c == u'/') c = u'\\';
+  }
+  EXPECT_EQ(processes.PathFileExists(backslashed), 1);
+  EXPECT_EQ(processes.PathFileExists(FromUtf8Lossy(temp / "absent")), 0);
+  EXPECT_EQ(processes.PathFileExists(u""), 0);
+}
+
+}  // namespace
+}  // namespace kadroo::testing
