@@ -25,8 +25,12 @@ bool IsUtf8Name(const std::string& charset) {
   return lower.empty() || lower == "utf-8" || lower == "utf8" || lower == "ansi_x3.4-1968" || lower == "ascii";
 }
 
-// Converts with iconv; nullopt when any input cannot be converted.
-std::optional<std::string> Iconv(const char* to, const char* from, const char* input, size_t inputSize) {
+enum class Undecodable { kFail, kReplace };
+
+// Converts with iconv. With kFail, nullopt when any input cannot be converted; with kReplace (towards UTF-16LE
+// only) each byte that cannot be decoded becomes U+FFFD and the rest is still converted.
+std::optional<std::string> Iconv(const char* to, const char* from, const char* input, size_t inputSize,
+                                 Undecodable undecodable = Undecodable::kFail) {
   iconv_t cd = iconv_open(to, from);
   if (cd == reinterpret_cast<iconv_t>(-1)) return std::nullopt;
   std::string out;
@@ -39,10 +43,15 @@ std::optional<std::string> Iconv(const char* to, const char* from, const char* i
     size_t outLeft = sizeof buffer;
     size_t rc = iconv(cd, &in, &inLeft, &outPtr, &outLeft);
     out.append(buffer, outPtr - buffer);
-    if (rc == static_cast<size_t>(-1) && errno != E2BIG) {
+    if (rc != static_cast<size_t>(-1) || errno == E2BIG) continue;
+    if (undecodable == Undecodable::kFail) {
       ok = false;
       break;
     }
+    out.append("\xFD\xFF", 2);  // U+FFFD in UTF-16LE
+    ++in;
+    --inLeft;
+    iconv(cd, nullptr, nullptr, nullptr, nullptr);
   }
   iconv_close(cd);
   if (!ok) return std::nullopt;
@@ -64,8 +73,8 @@ std::optional<std::string> LocaleCodePage::ToAnsi(TextView text) {
 
 Text LocaleCodePage::FromAnsi(std::string_view bytes) {
   if (utf8_) return FromUtf8Lossy(bytes);
-  auto utf16 = Iconv("UTF-16LE", charset_.c_str(), bytes.data(), bytes.size());
-  if (!utf16) return FromUtf8Lossy(bytes);
+  auto utf16 = Iconv("UTF-16LE", charset_.c_str(), bytes.data(), bytes.size(), Undecodable::kReplace);
+  if (!utf16) return FromUtf8Lossy(bytes);  // the character set itself is unknown to iconv
   Text out(utf16->size() / 2, u'\0');
   std::memcpy(out.data(), utf16->data(), out.size() * 2);
   return out;
