@@ -87,6 +87,25 @@ TEST_F(LaunchTest, ParametersArriveAsWindowsSplitsThem) {
   EXPECT_EQ(control->getErrorMsg(), u"文件不存在：") << "success leaves the message";
 }
 
+TEST_F(LaunchTest, AProgramNamedWithoutADirectoryIsFoundOnPath) {
+  // As the command-line FTP client is started before each transfer.
+  const std::string ftp = InstallProgram(temp / "pathbin/ftp");
+  const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
+  ::setenv("PATH", (std::string(temp / "pathbin") + ":" + oldPath).c_str(), 1);
+  processes.StartProcess(u"ftp -w:65535 -s:/tmp/quit.txt", SW_SHOWMINIMIZED);
+  ::setenv("PATH", oldPath.c_str(), 1);
+  const Record record = WaitForRecord();
+  ASSERT_FALSE(record.argv.empty());
+  EXPECT_EQ(record.argv[0], ftp);
+  EXPECT_EQ(Arguments(record), (std::vector<std::string>{"-w:65535", "-s:/tmp/quit.txt"}));
+  try {
+    processes.StartProcess(u"no-such-program-kadroo -x", SW_SHOWMINIMIZED);
+    ADD_FAILURE() << "a program found nowhere must raise";
+  } catch (const RuntimeError& error) {
+    EXPECT_EQ(error.number(), 53);
+  }
+}
+
 TEST_F(LaunchTest, EmptyParameterStartsTheProgramWithNoArguments) {
   ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(program), u""), 1);
   const Record record = WaitForRecord();

@@ -7,6 +7,9 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdlib>
+#include <optional>
+#include <string_view>
 #include <string>
 #include <vector>
 
@@ -70,8 +73,10 @@ void WriteAll(int fd, const void* data, size_t size) {
   ::setsid();
   const int null = ::open("/dev/null", O_RDWR);
   if (null >= 0) {
+    // The host may speak a protocol on its standard output, and a program started from a page has no console.
     ::dup2(null, STDIN_FILENO);
-    ::dup2(null, STDOUT_FILENO);  // the host may speak a protocol on its standard output
+    ::dup2(null, STDOUT_FILENO);
+    ::dup2(null, STDERR_FILENO);
     if (null > STDERR_FILENO) ::close(null);
   }
   // Nothing else of the host's (sockets, files) goes to the program.
@@ -91,6 +96,29 @@ void WriteAll(int fd, const void* data, size_t size) {
   ::_exit(127);
 }
 
+bool IsProgramFile(const std::string& path) {
+  struct stat st;
+  return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+}
+
+// Where a program named without a directory is found: the working directory, then the directories of PATH,
+// as CreateProcess looks for it.
+std::optional<std::string> FindProgram(const std::string& program) {
+  if (IsProgramFile(program)) return program;
+  if (program.empty() || program.find('/') != std::string::npos) return std::nullopt;
+  const char* path = std::getenv("PATH");
+  std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
+  while (!dirs.empty()) {
+    const size_t colon = dirs.find(':');
+    const std::string dir(dirs.substr(0, colon));
+    dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
+    if (dir.empty()) continue;
+    const std::string candidate = dir + "/" + program;
+    if (IsProgramFile(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
+  }
+  return std::nullopt;
+}
+
 }  // namespace
 
 int32_t PosixProcesses::PathFileExists(TextView path) {
@@ -104,13 +132,13 @@ void PosixProcesses::StartProcess(TextView commandLine, int32_t) {
   if (commandLine.find(u'\0') != TextView::npos) Raise(ErrorNumber::kInvalidProcedureCall);
   const ProgramCall call = ResolveCommandLine(commandLine, [&](TextView candidate) {
     auto local = ToLocalPath(codePage_, candidate);
-    struct stat st;
-    return local && !local->empty() && ::stat(local->c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
+    return local && FindProgram(*local).has_value();
   });
 
   auto program = ToLocalPath(codePage_, call.program);
   if (!program) Raise(ErrorNumber::kInvalidProcedureCall);
   if (program->empty()) Raise(ErrorNumber::kFileNotFound);
+  if (auto found = FindProgram(*program)) *program = *found;
   struct stat st;
   if (::stat(program->c_str(), &st) != 0) RaiseForErrno(errno);
   if (S_ISDIR(st.st_mode)) Raise(ErrorNumber::kPermissionDenied);
