@@ -14,6 +14,17 @@ constexpr RegKey HKEY_USERS = 0x80000003;
 constexpr RegKey HKEY_CURRENT_CONFIG = 0x80000005;
 constexpr RegKey HKEY_DYN_DATA = 0x80000006;
 
+// The root keys by the names that key paths and registry files use.
+struct RootKeyName {
+  const char16_t* name;
+  RegKey key;
+};
+inline constexpr RootKeyName kRootKeyNames[] = {
+    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
+    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {u"HKEY_USERS", HKEY_USERS},
+    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
+};
+
 constexpr uint32_t REG_NONE = 0;
 constexpr uint32_t REG_SZ = 1;
 constexpr uint32_t REG_EXPAND_SZ = 2;

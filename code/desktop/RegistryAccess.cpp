@@ -7,17 +7,6 @@
 namespace kadroo {
 namespace {
 
-struct RootName {
-  const char16_t* name;
-  RegKey key;
-};
-
-constexpr RootName kRoots[] = {
-    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {u"HKEY_USERS", HKEY_USERS},
-    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
-};
-
 // Closes an opened key on every way out, a run-time error included.
 class OpenedKey {
  public:
@@ -55,8 +44,8 @@ Text OpenFailure(const Text& sHead, const Text& sSub) { return u"打开注册表
 int32_t KadroOcx::ParseRegKey(TextView sKey, uint32_t& hRoot, Text& sHead, Text& sSub) {
   if (sKey.empty()) Raise(ErrorNumber::kSubscriptOutOfRange);  // splitting "" gives no first piece
   sHead = ToUpper(sKey.substr(0, sKey.find(u'\\')));
-  const RootName* root = nullptr;
-  for (const auto& candidate : kRoots) {
+  const RootKeyName* root = nullptr;
+  for (const auto& candidate : kRootKeyNames) {
     if (sHead == candidate.name) root = &candidate;
   }
   if (root == nullptr) {

@@ -20,16 +20,13 @@ int32_t KadroOcx::ConnectServer() {
   }
   // A transfer that failed earlier returned with its connection still open; close it rather than leak it.
   DisconnectServer();
+  auto fail = [&] {
+    sErrorMsg = GetErr(0, u"");
+    return -1;
+  };
 
   hInternet = platform_.ftp.InternetOpen(u"vb activex", INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
-  if (hInternet == 0) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
-  if (trap.IsPending()) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
+  if (hInternet == 0 || trap.IsPending()) return fail();
   trap.Clear();
 
   const size_t colon = sServer.find(u':');
@@ -43,14 +40,7 @@ int32_t KadroOcx::ConnectServer() {
     hConnect = platform_.ftp.InternetConnect(hInternet, sServer, port, sUid, sPass, INTERNET_SERVICE_FTP,
                                              static_cast<uint32_t>(lConnectFlags), 0);
   });
-  if (hConnect == 0) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
-  if (trap.IsPending()) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
+  if (hConnect == 0 || trap.IsPending()) return fail();
   trap.Clear();
   return 1;
 }

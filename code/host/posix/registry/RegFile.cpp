@@ -9,17 +9,6 @@ constexpr char16_t kVersion5[] = u"Windows Registry Editor Version 5.00";
 constexpr char16_t kVersion4[] = u"REGEDIT4";
 constexpr size_t kMaxKeyNameLength = 255;
 
-struct RootName {
-  const char16_t* name;
-  RegKey key;
-};
-
-constexpr RootName kRoots[] = {
-    {u"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},     {u"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {u"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},   {u"HKEY_USERS", HKEY_USERS},
-    {u"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG}, {u"HKEY_DYN_DATA", HKEY_DYN_DATA},
-};
-
 enum class Format { kVersion5, kRegedit4 };
 
 struct ParseFailure {
@@ -142,7 +131,7 @@ std::optional<RegKeyPath> ParseKeyPath(TextView path, std::string& why) {
     size_t end = path.find(u'\\', start);
     TextView name = path.substr(start, end == TextView::npos ? TextView::npos : end - start);
     if (first) {
-      for (const auto& root : kRoots) {
+      for (const auto& root : kRootKeyNames) {
         if (EqualsIgnoringCase(name, root.name)) key.root = root.key;
       }
       if (key.root == 0) {
