@@ -316,6 +316,22 @@ TEST_F(FaultTest, FindUsesSizeAndMdtmWithoutMlst) {
   EXPECT_EQ(CloseAndCommands(), Then(kLogin, {"FEAT", "TYPE I", "SIZE d/a.txt", "MDTM d/a.txt", "QUIT"}));
 }
 
+TEST_F(FaultTest, WhatFeatSaidIsRememberedForTheNextConnection) {
+  server.SetFile("a", "AAA");
+  for (int i = 0; i < 2; ++i) {
+    const Handle c = Connect();
+    FindData record;
+    const Handle f = ftp.Find(c, "a", record);
+    ASSERT_NE(f, 0);
+    EXPECT_EQ(record.FileSize(), 3u);
+    ftp.client.InternetCloseHandle(f);
+    ftp.client.InternetCloseHandle(c);
+  }
+  const Commands sent = CloseAndCommands();
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "FEAT"), 1);
+  EXPECT_EQ(std::count(sent.begin(), sent.end(), "SIZE a"), 2);
+}
+
 TEST_F(FaultTest, FindOfADirectoryListsItsParent) {
   server.AddDirectory("d/sub");
   const Handle c = Connect();

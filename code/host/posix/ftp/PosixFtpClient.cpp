@@ -365,7 +365,8 @@ struct PosixFtpClient::Connection {
   bool dead = false;          // closed, reset, timed out or 421: every later operation gives 12111
   bool binary = false;        // TYPE I sent
   bool noEpsv = false, noEprt = false;
-  std::optional<bool> mlst;   // FEAT asked
+  std::optional<bool> mlst;   // FEAT asked, or known from an earlier connection
+  std::string server;         // address, port and user, the key of what the client remembers of the server
   std::optional<std::string> home;
   Handle find = 0;
 
@@ -772,6 +773,8 @@ Handle PosixFtpClient::InternetConnect(Handle session, TextView server, uint16_t
   if (reply.code != 230 && reply.code != 202) {
     return Finish(reply.code == 421 ? ERROR_FTP_DROPPED : ERROR_INTERNET_LOGIN_FAILURE, Handle{0});
   }
+  c->server = AddressText(c->peer) + " " + std::to_string(PortOf(c->peer)) + " " + wireUser;
+  if (auto known = mlstOffered_.find(c->server); known != mlstOffered_.end()) c->mlst = known->second;
   auto object = std::make_unique<Object>();
   object->kind = Object::Kind::Connection;
   object->parent = session;
@@ -856,6 +859,7 @@ Handle PosixFtpClient::FtpFindFirstFile(Handle connect, TextView remote, FindDat
     if (!c->mlst) {
       if (int32_t e = c->Command("FEAT", reply)) return e;
       c->mlst = reply.code == 211 && ftp::FeatHas(reply.text, "MLST");
+      mlstOffered_[c->server] = *c->mlst;
     }
     if (*c->mlst) {
       if (int32_t e = c->Command("MLST " + path, reply)) return e;

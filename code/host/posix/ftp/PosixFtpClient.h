@@ -72,6 +72,9 @@ class PosixFtpClient final : public FtpClient {
   FtpTimeouts timeouts_;
   std::map<Handle, std::unique_ptr<Object>> handles_;
   Handle next_ = 1;
+  // Whether each server (address, port and user) offered MLST, so that each new connection to it need not ask
+  // FEAT again: every transfer opens a connection of its own. A wrong guess only costs the fallback.
+  std::map<std::string, bool> mlstOffered_;
 };
 
 }  // namespace kadroo::posix
