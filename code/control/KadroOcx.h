@@ -29,7 +29,6 @@ struct KadroOcxState {
 };
 
 inline constexpr char16_t kLibraryName[] = u"KadroOA";
-inline constexpr char16_t kLabelCaption[] = u"KadroOa v2.42";
 
 class KadroOcx : private KadroOcxState {
  public:

@@ -1,6 +1,3 @@
-#include <algorithm>
-#include <iterator>
-
 #include "control/KadroOcx.h"
 #include "ftp/FtpClient.h"
 
@@ -42,7 +39,6 @@ int32_t KadroOcx::GetFileToFile(const Text& rfilepath, const Text& lfilepath) {
 }
 
 int32_t KadroOcx::DownloadFile() {
-  SkipOnError trap;
   if (sRemoteFile.empty()) {
     sErrorMsg = u"无远程文件名参数";
     return -1;
@@ -55,15 +51,14 @@ int32_t KadroOcx::DownloadFile() {
     sErrorMsg = u"服务器未连接";
     return -1;
   }
-  trap.Run([&] { RunFtpQuitScript(); });
+  RunFtpQuitScript();
 
   auto transfer = [&] {
     return platform_.ftp.FtpGetFile(hConnect, sRemoteFile, sLocalFile, false, 0,
                                     INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_UNKNOWN, 0);
   };
   if (!transfer()) {
-    FindData remote;
-    std::fill(std::begin(remote.cFileName), std::end(remote.cFileName), '\0');
+    FindData remote;  // its name filled with NULs
     const Handle search = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, remote, 0, 0);
     if (search == 0) {
       sErrorMsg = GetErr(0, u"服务器文件或文件夹不存在或拒绝访问。");
@@ -73,11 +68,6 @@ int32_t KadroOcx::DownloadFile() {
     }
     return -1;
   }
-  if (trap.IsPending()) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
-
   FindData local;
   auto readLocalRecord = [&] {
     const Handle search = platform_.files.FindFirstFile(sLocalFile, local);
@@ -106,7 +96,6 @@ int32_t KadroOcx::DownloadFile() {
 
   sLastLocalFile = sLocalFile;
   tLastLocalFind = local;
-  trap.Clear();
   return 1;
 }
 

@@ -10,14 +10,14 @@
 namespace kadroo {
 namespace {
 
-bool IsBlank(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
+bool SkippedByVal(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
 
 }  // namespace
 
 double LeadingNumber(TextView text) {
   std::string compact;
   for (char16_t c : text) {
-    if (IsBlank(c)) continue;
+    if (SkippedByVal(c)) continue;
     if (c > 0x7F) break;
     compact += static_cast<char>(c);
   }

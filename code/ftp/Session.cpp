@@ -1,6 +1,3 @@
-#include <cmath>
-#include <limits>
-
 #include "control/KadroOcx.h"
 #include "desktop/Processes.h"
 #include "ftp/FtpClient.h"
@@ -26,8 +23,7 @@ int32_t KadroOcx::ConnectServer() {
   };
 
   hInternet = platform_.ftp.InternetOpen(u"vb activex", INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
-  if (hInternet == 0 || trap.IsPending()) return fail();
-  trap.Clear();
+  if (hInternet == 0) return fail();
 
   const size_t colon = sServer.find(u':');
   if (colon != Text::npos) {
@@ -35,6 +31,7 @@ int32_t KadroOcx::ConnectServer() {
     sServer.resize(colon);
   }
 
+  // The port's conversion is the step that can raise: out of range, no connection is attempted.
   trap.Run([&] {
     const uint16_t port = PortNumber(sPort);
     hConnect = platform_.ftp.InternetConnect(hInternet, sServer, port, sUid, sPass, INTERNET_SERVICE_FTP,

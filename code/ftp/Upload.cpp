@@ -19,7 +19,6 @@ Text UnsignedDecimal(uint64_t value) { return FromAscii(std::to_string(value)); 
 }  // namespace
 
 int32_t KadroOcx::UploadFile() {
-  SkipOnError trap;
   if (sLocalFile.empty()) {
     sErrorMsg = u"无本地文件名";
     return -1;
@@ -47,7 +46,7 @@ int32_t KadroOcx::UploadFile() {
     sErrorMsg = u"服务器未连接";
     return -1;
   }
-  trap.Run([&] { RunFtpQuitScript(); });
+  RunFtpQuitScript();
 
   const Text temporary = sRemoteFile + u".new";
   const Text backup = sRemoteFile + u".old";
@@ -88,10 +87,6 @@ int32_t KadroOcx::UploadFile() {
     sErrorMsg = u"把上传的临时文件改为正常文件时出错：" + temporary;
     return -1;
   }
-  if (trap.IsPending()) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
   return 1;
 }
 
@@ -104,15 +99,9 @@ int32_t KadroOcx::PutFile(const Text& sLocalFilePath, const Text& sRemoteFilePat
 }
 
 int32_t KadroOcx::UploadAndReset(bool deleteLocalFiles) {
-  SkipOnError trap;
   if (ConnectServer() == -1) return -1;
   if (UploadFile() == -1) return -1;
   DisconnectServer();
-  if (trap.IsPending()) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  }
-  trap.Clear();
   if (deleteLocalFiles) {
     platform_.files.DeleteFile(sLocalFile);
     if (!TrimSpaces(sMobanFile).empty()) platform_.files.DeleteFile(sMobanFile);

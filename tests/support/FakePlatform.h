@@ -1,7 +1,6 @@
 #pragma once
 // An in-memory platform for unit tests: local files, prompts, a code page, and an FTP server whose replies
 // a test can script. Every call is recorded so that tests can assert what the control did.
-#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -96,11 +95,9 @@ class FakePrompt final : public UserPrompt {
   void MessageBox(TextView prompt, TextView title) override {
     shown.push_back(Narrow(prompt));
     titles.push_back(Narrow(title));
-    if (onShow) onShow();
   }
   std::vector<std::string> shown;
   std::vector<std::string> titles;
-  std::function<void()> onShow;
 };
 
 class FakeProcesses final : public Processes {

@@ -84,10 +84,9 @@ const Method kContainerMethods[] = {
      [](KadroOcx&, const Arguments& a) -> json {
        Guid iid;
        const bool given = !IidArgument(a.raw(0), iid).is_null();
-       uint32_t supported = 0;
-       uint32_t enabled = 0;
        const uint32_t untouched = 0xFFFFFFFF;
-       enabled = untouched;
+       uint32_t supported = 0;
+       uint32_t enabled = untouched;
        const HResult hr = IObjectSafety_GetInterfaceSafetyOptions(given ? &iid : nullptr, &supported, &enabled);
        return {{"hresult", hr}, {"supported", supported}, {"enabled", enabled == untouched ? json() : json(enabled)}};
      }},
