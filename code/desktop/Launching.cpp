@@ -5,7 +5,8 @@ namespace kadroo {
 
 int32_t KadroOcx::OpenExefile(Text filepath, Text parm) {
   if (platform_.processes.PathFileExists(filepath) == 1) {
-    platform_.processes.StartProcess(filepath + u" " + parm, SW_SHOWMINIMIZED);
+    // The checked path is the program: a planted prefix of an unquoted path with spaces can never run instead.
+    platform_.processes.StartProcess(filepath, filepath + u" " + parm, SW_SHOWMINIMIZED);
     return 1;
   }
   sErrorMsg = u"文件不存在：" + filepath;

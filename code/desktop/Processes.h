@@ -13,9 +13,11 @@ class Processes {
   virtual ~Processes() = default;
   // 1 when the path exists, a directory included; any other value when it does not.
   virtual int32_t PathFileExists(TextView path) = 0;
-  // Starts one command line, the program split off it by the platform's rules, and does not wait for it.
+  // Starts a program and does not wait for it. When `application` is not empty it is the program, started
+  // exactly as named (no search), and `commandLine` is what the program receives as its command line; when it
+  // is empty, the program is split off `commandLine` by the platform's rules and searched for.
   // Raises a RuntimeError when the program cannot be started.
-  virtual void StartProcess(TextView commandLine, int32_t showState) = 0;
+  virtual void StartProcess(TextView application, TextView commandLine, int32_t showState) = 0;
 };
 
 }  // namespace kadroo

@@ -56,7 +56,7 @@ void KadroOcx::RunFtpQuitScript() {
   SkipOnError ownTrap;
   const Text script = platform_.files.QuitScriptPath();
   ownTrap.Run([&] { platform_.files.WriteTextFile(script, u"quit"); });
-  ownTrap.Run([&] { platform_.processes.StartProcess(u"ftp -w:65535 -s:" + script, SW_SHOWMINIMIZED); });
+  ownTrap.Run([&] { platform_.processes.StartProcess(u"", u"ftp -w:65535 -s:" + script, SW_SHOWMINIMIZED); });
 }
 
 }  // namespace kadroo

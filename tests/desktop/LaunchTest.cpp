@@ -92,14 +92,14 @@ TEST_F(LaunchTest, AProgramNamedWithoutADirectoryIsFoundOnPath) {
   const std::string ftp = InstallProgram(temp / "pathbin/ftp");
   const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
   ::setenv("PATH", (std::string(temp / "pathbin") + ":" + oldPath).c_str(), 1);
-  processes.StartProcess(u"ftp -w:65535 -s:/tmp/quit.txt", SW_SHOWMINIMIZED);
+  processes.StartProcess(u"", u"ftp -w:65535 -s:/tmp/quit.txt", SW_SHOWMINIMIZED);
   ::setenv("PATH", oldPath.c_str(), 1);
   const Record record = WaitForRecord();
   ASSERT_FALSE(record.argv.empty());
   EXPECT_EQ(record.argv[0], ftp);
   EXPECT_EQ(Arguments(record), (std::vector<std::string>{"-w:65535", "-s:/tmp/quit.txt"}));
   try {
-    processes.StartProcess(u"no-such-program-kadroo -x", SW_SHOWMINIMIZED);
+    processes.StartProcess(u"", u"no-such-program-kadroo -x", SW_SHOWMINIMIZED);
     ADD_FAILURE() << "a program found nowhere must raise";
   } catch (const RuntimeError& error) {
     EXPECT_EQ(error.number(), 53);
@@ -112,8 +112,10 @@ TEST_F(LaunchTest, EmptyParameterStartsTheProgramWithNoArguments) {
   EXPECT_EQ(record.argv, std::vector<std::string>{program});
 }
 
-TEST_F(LaunchTest, UnquotedProgramPathWithSpaces) {
+TEST_F(LaunchTest, UnquotedProgramPathWithSpacesStartsTheCheckedProgramNotAPlantedPrefix) {
   const std::string spaced = InstallProgram(temp / "my programs/sub dir/record args");
+  // Another program where the Windows splitting rule would look first; it records too, so a wrong start shows.
+  InstallProgram(temp / "my");
   ASSERT_EQ(control->OpenExefile(FromUtf8Lossy(spaced), u"one two"), 1);
   const Record record = WaitForRecord();
   ASSERT_FALSE(record.argv.empty());

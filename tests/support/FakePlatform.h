@@ -103,12 +103,14 @@ class FakePrompt final : public UserPrompt {
 class FakeProcesses final : public Processes {
  public:
   int32_t PathFileExists(TextView path) override { return existing.count(Narrow(path)) ? 1 : 0; }
-  void StartProcess(TextView commandLine, int32_t showState) override {
+  void StartProcess(TextView application, TextView commandLine, int32_t showState) override {
+    applications.push_back(Narrow(application));
     started.push_back(Narrow(commandLine));
     showStates.push_back(showState);
     if (startFails) throw RuntimeError(ErrorNumber::kFileNotFound);
   }
   std::set<std::string> existing;
+  std::vector<std::string> applications;
   std::vector<std::string> started;
   std::vector<int32_t> showStates;
   bool startFails = false;

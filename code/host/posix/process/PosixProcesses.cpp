@@ -128,17 +128,31 @@ int32_t PosixProcesses::PathFileExists(TextView path) {
   return ::stat(local->c_str(), &st) == 0 ? 1 : 0;
 }
 
-void PosixProcesses::StartProcess(TextView commandLine, int32_t) {
-  if (commandLine.find(u'\0') != TextView::npos) Raise(ErrorNumber::kInvalidProcedureCall);
-  const ProgramCall call = ResolveCommandLine(commandLine, [&](TextView candidate) {
-    auto local = ToLocalPath(codePage_, candidate);
-    return local && FindProgram(*local).has_value();
-  });
+void PosixProcesses::StartProcess(TextView application, TextView commandLine, int32_t) {
+  if (commandLine.find(u'\0') != TextView::npos || application.find(u'\0') != TextView::npos) {
+    Raise(ErrorNumber::kInvalidProcedureCall);
+  }
+  ProgramCall call;
+  if (!application.empty()) {
+    // The program is the named file; the command line only supplies the arguments it receives.
+    call.program = Text(application);
+    const bool named = commandLine.substr(0, application.size()) == application;
+    call.arguments = named ? SplitArguments(commandLine.substr(application.size()))
+                           : std::vector<Text>(SplitCommandLine(commandLine));
+    if (!named && !call.arguments.empty()) call.arguments.erase(call.arguments.begin());
+  } else {
+    call = ResolveCommandLine(commandLine, [&](TextView candidate) {
+      auto local = ToLocalPath(codePage_, candidate);
+      return local && FindProgram(*local).has_value();
+    });
+  }
 
   auto program = ToLocalPath(codePage_, call.program);
   if (!program) Raise(ErrorNumber::kInvalidProcedureCall);
   if (program->empty()) Raise(ErrorNumber::kFileNotFound);
-  if (auto found = FindProgram(*program)) *program = *found;
+  if (application.empty()) {
+    if (auto found = FindProgram(*program)) *program = *found;
+  }
   struct stat st;
   if (::stat(program->c_str(), &st) != 0) RaiseForErrno(errno);
   if (S_ISDIR(st.st_mode)) Raise(ErrorNumber::kPermissionDenied);

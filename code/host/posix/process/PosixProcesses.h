@@ -14,7 +14,7 @@ class PosixProcesses final : public Processes {
   // of its own, and returns once it runs. It is not a child of this process, so it never lingers as a zombie
   // here. Raises 53 (no such file), 70 (a directory, or not executable) or 5 (not a program, or text the code
   // page cannot carry). There are no windows, so `showState` has nothing to act on.
-  void StartProcess(TextView commandLine, int32_t showState) override;
+  void StartProcess(TextView application, TextView commandLine, int32_t showState) override;
 
  private:
   CodePage& codePage_;
