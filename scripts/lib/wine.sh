@@ -1,0 +1,46 @@
+# shellcheck shell=bash
+# Wine for the Windows control's tests and demo. Source this file (after packages.sh), then:
+#
+#   need_wine           installs Wine with its 32-bit part, the cross compilers' IDL files and the GUI tools
+#                       (Xvfb, xdotool, ImageMagick, a Chinese font), adding the i386 architecture first.
+#   wine_prefix DIR     makes DIR a Wine prefix (once; a prefix made before 32-bit Wine was installed is made anew),
+#                       exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, and links a Chinese font for message boxes.
+#   wine32 ARGS...      runs ARGS in the prefix as a 32-bit process (cscript, regsvr32 pick their bitness
+#                       from the program); wine64 ARGS... as a 64-bit one.
+#   windows_path PATH   prints the Z:\ form of a Linux path, as programs in the prefix see it.
+
+need_wine() {
+  if ! dpkg --print-foreign-architectures | grep -qx i386; then
+    dpkg --add-architecture i386
+    unset KADROOA_APT_UPDATED
+  fi
+  need_packages wine wine64 wine32:i386 libwine-dev xvfb xauth xdotool imagemagick x11-utils fonts-wqy-zenhei \
+    locales
+}
+
+wine_prefix() {
+  local dir=$1
+  export WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
+  if [ -f "$dir/system.reg" ] && [ ! -f "$dir/drive_c/windows/syswow64/kernel32.dll" ]; then
+    rm -rf "$dir"
+  fi
+  if [ ! -f "$dir/.kadrooa-ready" ]; then
+    mkdir -p "$dir"
+    wineboot -i >/dev/null 2>&1
+    wineserver -w
+    local font='wqy-zenhei.ttc,WenQuanYi Zen Hei' face
+    for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif' 'SimSun'; do
+      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+        /t REG_MULTI_SZ /d "$font" /f >/dev/null 2>&1
+    done
+    # Without a window manager under Xvfb, Wine draws the title bars itself.
+    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    wineserver -w
+    touch "$dir/.kadrooa-ready"
+  fi
+}
+
+wine32() { wine "$@"; }
+wine64() { /usr/lib/wine/wine64 "$@"; }
+
+windows_path() { printf 'Z:%s\n' "${1//\//\\}"; }
