@@ -39,6 +39,13 @@ void WindowsProcesses::StartProcess(TextView application, TextView commandLine, 
       ToAnsiArgument(codePage_, commandLine, LineBreaks::kAllowed, line) != 0) {
     Raise(ErrorNumber::kInvalidProcedureCall);
   }
+  // A directory is not a program; Windows says so with 5, Wine with 6.
+  if (!program.empty()) {
+    const DWORD attributes = ::GetFileAttributesA(program.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+      Raise(ErrorNumber::kPermissionDenied);
+    }
+  }
   // CreateProcessA may write into the command line.
   std::vector<char> mutableLine(line.begin(), line.end());
   mutableLine.push_back('\0');
