@@ -33,7 +33,6 @@ using Deadline = Clock::time_point;
 using ftp::Reply;
 
 constexpr int32_t ERROR_FILE_EXISTS = 80;
-constexpr int32_t ERROR_ACCESS_DENIED = 5;
 constexpr size_t kMaxReplySize = 1 << 20;   // a server that talks more than this in one reply is broken
 constexpr size_t kSpliceChunk = 1 << 20;    // one pipe's worth
 constexpr size_t kCopyBuffer = 256 << 10;   // uploads, and downloads where splice is not offered
