@@ -80,8 +80,9 @@ TEST_F(LocalFilesTest, QuitScriptIsWrittenOrRaises) {
   EXPECT_EQ(testing::ReadWholeFile(dir / "quit.txt"), "quit\n");
   lastError.code = 4242;
   try {
-    files.WriteTextFile(T((dir / "missing" / "quit.txt").string()), u"quit");
-    ADD_FAILURE() << "writing into a missing directory must raise";
+    testing::WriteWholeFile(dir / "file", "x");
+    files.WriteTextFile(T((dir / "file" / "sub" / "quit.txt").string()), u"quit");
+    ADD_FAILURE() << "writing below a file must raise";
   } catch (const RuntimeError& error) {
     EXPECT_EQ(error.number(), 76);
   }

@@ -58,7 +58,7 @@ int MonthNumber(std::string_view word) {
 // "HH:MM" into hours and minutes.
 bool ParseClock(std::string_view word, int& hour, int& minute) {
   const size_t colon = word.find(':');
-  if (colon == std::string_view::npos) return false;
+  if (colon == std::string_view::npos || word.size() < colon + 3) return false;  // minutes have two digits
   auto h = Number<int>(word.substr(0, colon));
   auto m = Number<int>(word.substr(colon + 1, 2));
   if (!h || !m || *h > 23 || *m > 59) return false;
