@@ -51,7 +51,8 @@ class FtpClient {
   // Downloads `remote` into `local`, overwriting it. A failed transfer leaves an existing local file as it was.
   // An empty remote file never replaces an existing local file: the call then fails with ERROR_HANDLE_EOF and
   // leaves the file as it was, so that the caller can treat it as the empty download it is. A read-only local
-  // file is refused with ERROR_ACCESS_DENIED; a link is written through.
+  // file, or one that is not a plain file (a directory, a FIFO, a device), is refused with ERROR_ACCESS_DENIED;
+  // a link is written through.
   virtual bool FtpGetFile(Handle connect, TextView remote, TextView local, bool failIfExists, uint32_t attributes,
                           uint32_t flags, uintptr_t context) = 0;
   virtual bool FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t flags, uintptr_t context) = 0;
