@@ -5,7 +5,7 @@
 //   platform_driver cycle PORT USER PASS PASSIVE WORKDIR   the edit cycle with Chinese remote and local names
 //   platform_driver refusals PORT USER PASS WORKDIR        1113 and 123 refused before sending; failed downloads
 //   platform_driver desktop WORKDIR                         registry (64-bit root keys) and program starts
-//   platform_driver retry-box PORT USER PASS                the retry notice, owned by a window of ours
+//   platform_driver retry-box PORT USER PASS WORKDIR        the retry notice, owned by a window of ours
 //   platform_driver unsaved-box PORT USER PASS              the unsaved-edit warning, owned by a window of ours
 //   platform_driver read-box                                prints title, text and owner of the KadroOA box
 //   platform_driver record OUTFILE ARGS...                  writes its command line to OUTFILE (as started)
@@ -258,10 +258,14 @@ int RetryBox(char** argv) {
   host.SetOwnerWindow(MakeOwner());
   kadroo::KadroOcx ocx(host.platform());
   ocx.setparm(Parm(Arg(argv[2]), Arg(argv[3]), Arg(argv[4])), u";", 1);
-  // An empty file: the notice, one retry, and the empty-file failure.
-  const int32_t result = ocx.getFile(u"空.doc", u"");
-  Check("getFile of an empty file completes after the notice with -1",
-        result == -1 && ocx.getErrorMsg().starts_with(u"取文件失败，取到的文件长度为0："), ocx.getErrorMsg());
+  // An empty remote file onto a file of the clerk's: the notice, one retry, the empty-file failure, the file kept.
+  const Text precious = Arg(argv[5]) + u"\\保留.doc";
+  WriteAll(precious, "precious\n", false);
+  const int32_t result = ocx.GetFileToFile(u"空.doc", precious);
+  Check("GetFileToFile of an empty file completes after the notice with -1",
+        result == -1 && ocx.getErrorMsg() == u"取文件失败，取到的文件长度为0：" + precious, ocx.getErrorMsg());
+  Check("the existing local file is as it was after the empty download", ReadAll(precious) == "precious\n",
+        precious);
   return 0;
 }
 
@@ -296,15 +300,27 @@ int ReadBox() {
   return 0;
 }
 
+// A copy of this program named ftp.exe, planted in the working directory, leaves a mark beside itself if the
+// quit step ever starts it.
+bool RanAsPlantedClient() {
+  wchar_t self[MAX_PATH];
+  const DWORD length = GetModuleFileNameW(nullptr, self, MAX_PATH);
+  const Text path(reinterpret_cast<const char16_t*>(self), length);
+  if (!EndsWith(kadroo::ToLower(path), u"\\ftp.exe")) return false;
+  WriteAll(path.substr(0, path.size() - 7) + u"planted-ftp-ran.txt", "ran\n", false);
+  return true;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
+  if (RanAsPlantedClient()) return 0;
   const std::string command = argc > 1 ? argv[1] : "";
   struct Command {
     const char* name;
     int arguments;
   };
-  static constexpr Command kCommands[] = {{"cycle", 7},     {"refusals", 6},    {"desktop", 3}, {"retry-box", 5},
+  static constexpr Command kCommands[] = {{"cycle", 7},     {"refusals", 6},    {"desktop", 3}, {"retry-box", 6},
                                           {"unsaved-box", 5}, {"read-box", 2}, {"record", 3}};
   bool known = false;
   for (const auto& c : kCommands) known = known || (command == c.name && argc >= c.arguments);

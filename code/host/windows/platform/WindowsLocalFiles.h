@@ -19,7 +19,8 @@ class WindowsLocalFiles final : public LocalFiles {
   std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override;
   // c:\quit.txt, where the command-line client's script has always been.
   Text QuitScriptPath() override;
-  // Raises 70 (access), 76 (path) or 75 (anything else) when the file cannot be written.
+  // Writes a plain file only: a planted link is replaced, never followed. Raises 70 (access, not a plain
+  // file), 76 (path) or 75 (anything else) when the file cannot be written.
   void WriteTextFile(TextView path, TextView line) override;
 
  private:
