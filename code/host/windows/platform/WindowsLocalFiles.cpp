@@ -61,6 +61,11 @@ Handle WindowsLocalFiles::FindFirstFile(TextView path, FindData& record) {
     lastError_.code = error;
     return kInvalidHandle;
   }
+  // The record of the path itself, as the control asks for it: a wildcard would find some other file.
+  if (local.find_first_of("*?") != std::string::npos) {
+    lastError_.code = ERROR_INVALID_NAME;
+    return kInvalidHandle;
+  }
   WIN32_FIND_DATAA found{};
   unique_hfind search(::FindFirstFileA(local.c_str(), &found));
   const DWORD error = ::GetLastError();

@@ -12,7 +12,8 @@ class WindowsLocalFiles final : public LocalFiles {
   // `lastError` and `codePage` must outlive this object.
   WindowsLocalFiles(LastError& lastError, CodePage& codePage) : lastError_(lastError), codePage_(codePage) {}
   bool DeleteFile(TextView path) override;
-  // Search handles are numbers of this object's own for the system's find handles.
+  // Search handles are numbers of this object's own for the system's find handles. A path with a wildcard is
+  // refused (123): the control wants the record of the file it names.
   Handle FindFirstFile(TextView path, FindData& record) override;
   void FindClose(Handle search) override;
   Text GetTempPath() override;
