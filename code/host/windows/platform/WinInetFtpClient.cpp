@@ -170,7 +170,8 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
   if (exists && partial.Size() == 0) return Finish(ERROR_HANDLE_EOF, false);
 
   // A link is written through rather than replaced.
-  const bool replaceable = partial.Beside(target) && !(existing & FILE_ATTRIBUTE_REPARSE_POINT);
+  const bool link = exists && (existing & FILE_ATTRIBUTE_REPARSE_POINT);
+  const bool replaceable = partial.Beside(target) && !link;
   const int32_t placed = replaceable ? partial.MoveOnto(target, exists ? existing : 0) : partial.CopyInto(target);
   return Finish(placed, placed == 0);
 }
