@@ -11,6 +11,7 @@
 //   platform_driver record OUTFILE ARGS...                  writes its command line to OUTFILE (as started)
 #include <cstdio>
 #include <cstring>
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -279,10 +280,22 @@ int UnsavedBox(char** argv) {
   return 0;
 }
 
+// Finds the dialog that MessageBoxW creates by its class and the start of its title; the whole title is read
+// back and checked by the runner.
+BOOL CALLBACK FindMessageBox(HWND window, LPARAM found) {
+  wchar_t name[64] = {};
+  GetClassNameW(window, name, 64);
+  wchar_t title[64] = {};
+  GetWindowTextW(window, title, 64);
+  if (std::wcscmp(name, L"#32770") != 0 || std::wcsncmp(title, L"KadroOA", 7) != 0) return TRUE;
+  *reinterpret_cast<HWND*>(found) = window;
+  return FALSE;
+}
+
 int ReadBox() {
   HWND box = nullptr;
   for (int i = 0; i < 200 && !box; ++i) {
-    box = FindWindowW(L"#32770", L"KadroOA");
+    EnumWindows(FindMessageBox, reinterpret_cast<LPARAM>(&box));
     if (!box) Sleep(50);
   }
   if (!box) {
@@ -292,9 +305,11 @@ int ReadBox() {
   wchar_t text[1024] = {};
   // A message box shows its prompt in the static control 0xFFFF.
   GetDlgItemTextW(box, 0xFFFF, text, 1024);
+  wchar_t title[256] = {};
+  GetWindowTextW(box, title, 256);
   wchar_t owner[256] = {};
   if (HWND parent = GetWindow(box, GW_OWNER)) GetWindowTextW(parent, owner, 256);
-  Info("title", u"KadroOA");
+  Info("title", reinterpret_cast<const char16_t*>(title));
   Info("text", reinterpret_cast<const char16_t*>(text));
   Info("owner", reinterpret_cast<const char16_t*>(owner));
   return 0;
