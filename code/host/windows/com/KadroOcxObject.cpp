@@ -95,10 +95,11 @@ HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
   *object = nullptr;
   try {
     module::StartThread();
-    ITypeInfo* typeInfo = nullptr;
-    const HRESULT hr = LoadTypeInfo(&typeInfo);
+    ITypeInfo* loaded = nullptr;
+    const HRESULT hr = LoadTypeInfo(&loaded);
     if (FAILED(hr)) return hr;
-    KadroOcxObject* created = new KadroOcxObject(typeInfo);
+    unique_com<ITypeInfo> typeInfo(loaded);
+    KadroOcxObject* created = new KadroOcxObject(std::move(typeInfo));
     const HRESULT result = created->QueryInterface(riid, object);
     created->Release();
     return result;
@@ -109,28 +110,31 @@ HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
   }
 }
 
-KadroOcxObject::KadroOcxObject(ITypeInfo* typeInfo) : typeInfo_(typeInfo), control_(platform_.platform()) {
-  module::AddObject();
+std::vector<KadroOcxObject::Method> KadroOcxObject::ReadMethods(ITypeInfo* typeInfo) {
+  std::vector<Method> methods;
   TYPEATTR* attributes = nullptr;
-  if (FAILED(typeInfo_->GetTypeAttr(&attributes))) return;
+  if (FAILED(typeInfo->GetTypeAttr(&attributes))) return methods;
   for (WORD i = 0; i < attributes->cFuncs; ++i) {
     FUNCDESC* function = nullptr;
-    if (FAILED(typeInfo_->GetFuncDesc(i, &function))) continue;
+    if (FAILED(typeInfo->GetFuncDesc(i, &function))) continue;
     Method method{function->memid, {}};
     for (SHORT p = 0; p < function->cParams; ++p) {
       const TYPEDESC& type = function->lprgelemdescParam[p].tdesc;
       method.byReference.push_back(type.vt == VT_PTR ? type.lptdesc->vt : static_cast<VARTYPE>(VT_EMPTY));
     }
-    methods_.push_back(std::move(method));
-    typeInfo_->ReleaseFuncDesc(function);
+    typeInfo->ReleaseFuncDesc(function);
+    methods.push_back(std::move(method));
   }
-  typeInfo_->ReleaseTypeAttr(attributes);
+  typeInfo->ReleaseTypeAttr(attributes);
+  return methods;
 }
 
-KadroOcxObject::~KadroOcxObject() {
-  typeInfo_->Release();
-  module::ReleaseObject();
+KadroOcxObject::KadroOcxObject(unique_com<ITypeInfo> typeInfo)
+    : typeInfo_(std::move(typeInfo)), methods_(ReadMethods(typeInfo_.get())), control_(platform_.platform()) {
+  module::AddObject();
 }
+
+KadroOcxObject::~KadroOcxObject() { module::ReleaseObject(); }
 
 // Interfaces this object does not list here are not offered.
 STDMETHODIMP KadroOcxObject::QueryInterface(REFIID riid, void** object) {
@@ -175,14 +179,14 @@ STDMETHODIMP KadroOcxObject::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo)
   if (typeInfo == nullptr) return E_POINTER;
   *typeInfo = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  typeInfo_->AddRef();
-  *typeInfo = typeInfo_;
+  typeInfo_.get()->AddRef();
+  *typeInfo = typeInfo_.get();
   return S_OK;
 }
 
 STDMETHODIMP KadroOcxObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  return typeInfo_->GetIDsOfNames(names, count, ids);
+  return typeInfo_.get()->GetIDsOfNames(names, count, ids);
 }
 
 const KadroOcxObject::Method* KadroOcxObject::FindMethod(DISPID id) const {
@@ -205,7 +209,7 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
     if (FAILED(hr)) return hr;
     error_.reset();
     EXCEPINFO raised{};
-    hr = typeInfo_->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
+    hr = typeInfo_.get()->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
                            argumentError);
     arguments.WriteBack();
     if (error_) {
