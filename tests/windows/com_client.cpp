@@ -48,8 +48,7 @@ HRESULT Call(IDispatch* object, DISPID id, VARIANTARG* reversedArguments, UINT c
              EXCEPINFO* exception) {
   DISPPARAMS params{reversedArguments, nullptr, count, 0};
   UINT argumentError = 0;
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, exception,
-                        &argumentError);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, exception, &argumentError);
 }
 
 DWORD EnabledForScripting(IUnknown* object) {
@@ -64,12 +63,18 @@ DWORD EnabledForScripting(IUnknown* object) {
 
 std::wstring TypeName(ITypeInfo* typeInfo, const TYPEDESC& type) {
   switch (type.vt) {
-    case VT_PTR: return TypeName(typeInfo, *type.lptdesc) + L"*";
-    case VT_BSTR: return L"BSTR";
-    case VT_I4: return L"long";
-    case VT_VARIANT: return L"VARIANT";
-    case VT_HRESULT: return L"HRESULT";
-    default: return L"?";
+    case VT_PTR:
+      return TypeName(typeInfo, *type.lptdesc) + L"*";
+    case VT_BSTR:
+      return L"BSTR";
+    case VT_I4:
+      return L"long";
+    case VT_VARIANT:
+      return L"VARIANT";
+    case VT_HRESULT:
+      return L"HRESULT";
+    default:
+      return L"?";
   }
 }
 
@@ -216,11 +221,12 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("FAIL load: %lu\n", ::GetLastError());
     return 100;
   }
-  auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(server, "DllGetClassObject")));
+  auto getClassObject =
+      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(::GetProcAddress(server, "DllGetClassObject")));
   auto canUnloadNow =
       reinterpret_cast<CanUnloadNowFunction>(reinterpret_cast<void*>(::GetProcAddress(server, "DllCanUnloadNow")));
-  Check("exports", getClassObject != nullptr && canUnloadNow != nullptr && ::GetProcAddress(server, "DllRegisterServer") &&
+  Check("exports", getClassObject != nullptr && canUnloadNow != nullptr &&
+                       ::GetProcAddress(server, "DllRegisterServer") &&
                        ::GetProcAddress(server, "DllUnregisterServer"));
   if (getClassObject == nullptr || canUnloadNow == nullptr) return 100;
   Check("unloadable at first", canUnloadNow() == S_OK);
@@ -263,8 +269,7 @@ int wmain(int argc, wchar_t** argv) {
   hr = Call(control, IdOf(control, L"setLocalFile"), &byReference, 1, &result, &exception);
   Check("by-reference VARIANT accepted", hr == S_OK && V_VT(&result) == VT_I4 && V_I4(&result) == 1, "setLocalFile",
         hr);
-  Check("by-reference VARIANT written back",
-        V_VT(&variable) == VT_BSTR && std::wstring(V_BSTR(&variable)) == L"1234");
+  Check("by-reference VARIANT written back", V_VT(&variable) == VT_BSTR && std::wstring(V_BSTR(&variable)) == L"1234");
   ::VariantClear(&variable);
   ::VariantClear(&result);
   hr = Call(control, IdOf(control, L"getLocalFile"), nullptr, 0, &result, &exception);

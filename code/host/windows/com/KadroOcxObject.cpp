@@ -25,6 +25,13 @@ HRESULT LoadTypeInfo(ITypeInfo** typeInfo) {
   return hr;
 }
 
+void FreeExcepInfo(EXCEPINFO& info) {
+  ::SysFreeString(info.bstrSource);
+  ::SysFreeString(info.bstrDescription);
+  ::SysFreeString(info.bstrHelpFile);
+  info = EXCEPINFO{};
+}
+
 const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
 
 // The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
@@ -36,7 +43,8 @@ class ByReferenceArguments {
     params_ = params;
     params_.rgvarg = arguments_.data();
     for (UINT i = 0; i < params.cArgs; ++i) {
-      const UINT position = i < params.cNamedArgs ? static_cast<UINT>(params.rgdispidNamedArgs[i]) : params.cArgs - 1 - i;
+      const UINT position =
+          i < params.cNamedArgs ? static_cast<UINT>(params.rgdispidNamedArgs[i]) : params.cArgs - 1 - i;
       if (position < byReference.size()) parameterTypes_.push_back({i, byReference[position]});
     }
   }
@@ -210,13 +218,10 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
     error_.reset();
     EXCEPINFO raised{};
     hr = typeInfo_.get()->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
-                           argumentError);
+                                 argumentError);
     arguments.WriteBack();
     if (error_) {
-      ::SysFreeString(raised.bstrSource);
-      ::SysFreeString(raised.bstrDescription);
-      ::SysFreeString(raised.bstrHelpFile);
-      raised = EXCEPINFO{};
+      FreeExcepInfo(raised);
       raised.scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error_->number());
       raised.bstrSource = ::SysAllocString(kSource);
       raised.bstrDescription = ToBstr(error_->description());
@@ -226,9 +231,7 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
     if (exception != nullptr) {
       *exception = raised;
     } else {
-      ::SysFreeString(raised.bstrSource);
-      ::SysFreeString(raised.bstrDescription);
-      ::SysFreeString(raised.bstrHelpFile);
+      FreeExcepInfo(raised);
     }
     return hr;
   } catch (const std::bad_alloc&) {
