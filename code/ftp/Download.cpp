@@ -57,16 +57,28 @@ int32_t KadroOcx::DownloadFile() {
     return platform_.ftp.FtpGetFile(hConnect, sRemoteFile, sLocalFile, false, 0,
                                     INTERNET_FLAG_RELOAD | FTP_TRANSFER_TYPE_UNKNOWN, 0);
   };
+  // The client keeps an existing local file from an empty download and says so with ERROR_HANDLE_EOF.
+  auto keptFromEmptyDownload = [&] { return platform_.lastError.code == ERROR_HANDLE_EOF; };
+  bool empty = false;
   if (!transfer()) {
-    FindData remote;  // its name filled with NULs
-    const Handle search = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, remote, 0, 0);
-    if (search == 0) {
-      sErrorMsg = GetErr(0, u"服务器文件或文件夹不存在或拒绝访问。");
+    if (keptFromEmptyDownload()) {
+      empty = true;
     } else {
-      sErrorMsg = GetErr(0, u"Target is a folder， but a file name is needed？");
-      platform_.ftp.InternetCloseHandle(search);
+      const int32_t transferError = platform_.lastError.code;
+      FindData remote;  // its name filled with NULs
+      const Handle search = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, remote, 0, 0);
+      if (search == 0) {
+        sErrorMsg = GetErr(0, u"服务器文件或文件夹不存在或拒绝访问。");
+      } else {
+        // The file is there, so the transfer's own reason (a full disk, a denied write) is what the clerk needs;
+        // a successful search must not wipe it out.
+        platform_.lastError.code = transferError;
+        sErrorMsg = GetErr(0, u"Target is a folder， but a file name is needed？");
+        platform_.ftp.InternetCloseHandle(search);
+        platform_.lastError.code = transferError;
+      }
+      return -1;
     }
-    return -1;
   }
   FindData local;
   auto readLocalRecord = [&] {
@@ -78,20 +90,24 @@ int32_t KadroOcx::DownloadFile() {
     platform_.files.FindClose(search);
     return true;
   };
-  if (!readLocalRecord()) return -1;
-
+  auto emptyMessage = [&] {
+    sErrorMsg = u"取文件失败，取到的文件长度为0：" + sLocalFile;
+    return -1;
+  };
   // The whole 64-bit size: a file of a multiple of 4 GiB is not empty.
-  if (local.FileSize() == 0) {
+  if (!empty) {
+    if (!readLocalRecord()) return -1;
+    empty = local.FileSize() == 0;
+  }
+  if (empty) {
     platform_.prompt.MessageBox(kRetryNotice, kLibraryName);
     if (!transfer()) {
+      if (keptFromEmptyDownload()) return emptyMessage();
       sErrorMsg = u"试图取文件到" + sLocalFile + u"时失败！";
       return -1;
     }
     if (!readLocalRecord()) return -1;
-    if (local.FileSize() == 0) {
-      sErrorMsg = u"取文件失败，取到的文件长度为0：" + sLocalFile;
-      return -1;
-    }
+    if (local.FileSize() == 0) return emptyMessage();
   }
 
   sLastLocalFile = sLocalFile;

@@ -18,7 +18,9 @@ constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
 // Platform error codes that the FTP layer leaves.
 enum : int32_t {
   ERROR_FILE_NOT_FOUND = 2,
+  ERROR_ACCESS_DENIED = 5,
   ERROR_INVALID_HANDLE = 6,
+  ERROR_HANDLE_EOF = 38,
   ERROR_NO_MORE_FILES = 18,
   ERROR_INVALID_PARAMETER = 87,
   ERROR_INVALID_NAME = 123,
@@ -47,6 +49,10 @@ class FtpClient {
   virtual Handle InternetConnect(Handle session, TextView server, uint16_t port, TextView user, TextView password,
                                  uint32_t service, uint32_t flags, uintptr_t context) = 0;
   // Downloads `remote` into `local`, overwriting it. A failed transfer leaves an existing local file as it was.
+  // An empty remote file never replaces an existing local file: the call then fails with ERROR_HANDLE_EOF and
+  // leaves the file as it was, so that the caller can treat it as the empty download it is. A read-only local
+  // file, or one that is not a plain file (a directory, a FIFO, a device), is refused with ERROR_ACCESS_DENIED;
+  // a link is written through.
   virtual bool FtpGetFile(Handle connect, TextView remote, TextView local, bool failIfExists, uint32_t attributes,
                           uint32_t flags, uintptr_t context) = 0;
   virtual bool FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t flags, uintptr_t context) = 0;

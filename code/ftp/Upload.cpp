@@ -77,7 +77,14 @@ int32_t KadroOcx::UploadFile() {
     return -1;
   }
 
-  platform_.ftp.FtpDeleteFile(hConnect, backup);
+  // The backup goes only when the current version exists to take its place: after an upload whose swap failed
+  // half-way, P.old may be the only copy of the last good version.
+  FindData current;
+  const Handle currentSearch = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, current, 0, 0);
+  if (currentSearch > 0) {
+    platform_.ftp.InternetCloseHandle(currentSearch);
+    platform_.ftp.FtpDeleteFile(hConnect, backup);
+  }
   const bool previousKept = platform_.ftp.FtpRenameFile(hConnect, sRemoteFile, backup);
   if (!platform_.ftp.FtpRenameFile(hConnect, temporary, sRemoteFile)) {
     const int32_t renameError = platform_.lastError.code;

@@ -4,6 +4,8 @@
 #include <fcntl.h>
 #include <sys/stat.h>
 
+#include <functional>
+#include <optional>
 #include <regex>
 
 #include "control/RuntimeError.h"
@@ -80,12 +82,97 @@ TEST_F(LocalFilesTest, QuitScriptIsWrittenOrRaises) {
   EXPECT_EQ(testing::ReadWholeFile(dir / "quit.txt"), "quit\n");
   lastError.code = 4242;
   try {
-    files.WriteTextFile(T((dir / "missing" / "quit.txt").string()), u"quit");
-    ADD_FAILURE() << "writing into a missing directory must raise";
+    testing::WriteWholeFile(dir / "file", "x");
+    files.WriteTextFile(T((dir / "file" / "sub" / "quit.txt").string()), u"quit");
+    ADD_FAILURE() << "writing below a file must raise";
   } catch (const RuntimeError& error) {
     EXPECT_EQ(error.number(), 76);
   }
   EXPECT_EQ(lastError.code, 4242) << "not a platform call: the last error stays";
+}
+
+// Restores an environment variable when the test ends.
+class ScopedEnv {
+ public:
+  ScopedEnv(const char* name, const std::optional<std::string>& value) : name_(name) {
+    if (const char* old = std::getenv(name)) old_ = old;
+    if (value) {
+      ::setenv(name, value->c_str(), 1);
+    } else {
+      ::unsetenv(name);
+    }
+  }
+  ~ScopedEnv() {
+    if (old_) {
+      ::setenv(name_, old_->c_str(), 1);
+    } else {
+      ::unsetenv(name_);
+    }
+  }
+
+ private:
+  const char* name_;
+  std::optional<std::string> old_;
+};
+
+int RaisedNumber(const std::function<void()>& f) {
+  try {
+    f();
+  } catch (const RuntimeError& error) {
+    return error.number();
+  }
+  return 0;
+}
+
+TEST_F(LocalFilesTest, TheQuitScriptCannotBeRedirectedBlockedOrPlantedByOthers) {
+  const fs::path run = dir / "run";
+  fs::create_directory(run);
+  ScopedEnv runtime("XDG_RUNTIME_DIR", run.string());
+  const Text path = files.QuitScriptPath();
+  const fs::path quit = run / "kadrooa" / "quit.txt";
+  EXPECT_EQ(path, T(quit.string()));
+  // First use makes the directory, for the user alone.
+  files.WriteTextFile(path, u"quit");
+  EXPECT_EQ(testing::ReadWholeFile(quit), "quit\n");
+  EXPECT_EQ(fs::status(quit.parent_path()).permissions() & fs::perms::all, fs::perms::owner_all);
+  // A link planted under the name: the file it points to keeps its content.
+  testing::WriteWholeFile(dir / "victim", "precious");
+  fs::remove(quit);
+  fs::create_symlink(dir / "victim", quit);
+  files.WriteTextFile(path, u"quit");
+  EXPECT_EQ(testing::ReadWholeFile(dir / "victim"), "precious");
+  EXPECT_FALSE(fs::is_symlink(quit));
+  EXPECT_EQ(testing::ReadWholeFile(quit), "quit\n");
+  // A FIFO without a reader would block every transfer: it is replaced, at once.
+  fs::remove(quit);
+  ASSERT_EQ(::mkfifo(quit.c_str(), 0600), 0);
+  files.WriteTextFile(path, u"quit");
+  EXPECT_TRUE(fs::is_regular_file(quit));
+  EXPECT_EQ(testing::ReadWholeFile(quit), "quit\n");
+
+  // A directory that others may write, or that someone else made, is not used at all.
+  const fs::path shared = dir / "shared";
+  fs::create_directories(shared / "kadrooa");
+  fs::permissions(shared / "kadrooa", fs::perms::all);
+  ScopedEnv sharedRuntime("XDG_RUNTIME_DIR", shared.string());
+  EXPECT_EQ(RaisedNumber([&] { files.WriteTextFile(files.QuitScriptPath(), u"quit"); }), 70);
+  EXPECT_FALSE(fs::exists(shared / "kadrooa" / "quit.txt"));
+  if (::geteuid() == 0) {
+    fs::permissions(shared / "kadrooa", fs::perms::owner_all);
+    ASSERT_EQ(::chown((shared / "kadrooa").c_str(), 65534, 65534), 0);
+    EXPECT_EQ(RaisedNumber([&] { files.WriteTextFile(files.QuitScriptPath(), u"quit"); }), 70);
+    EXPECT_FALSE(fs::exists(shared / "kadrooa" / "quit.txt"));
+  }
+}
+
+TEST_F(LocalFilesTest, WithoutARuntimeDirectoryTheQuitScriptGoesBelowHome) {
+  ScopedEnv runtime("XDG_RUNTIME_DIR", std::nullopt);
+  fs::create_directory(dir / "home");
+  ScopedEnv home("HOME", (dir / "home").string());
+  const Text path = files.QuitScriptPath();
+  EXPECT_EQ(path, T((dir / "home/.cache/kadrooa/quit.txt").string()));
+  files.WriteTextFile(path, u"quit");
+  EXPECT_EQ(testing::ReadWholeFile(dir / "home/.cache/kadrooa/quit.txt"), "quit\n");
 }
 
 TEST(LocaleCodePage, GbkRoundTripAndUndecodableBytes) {

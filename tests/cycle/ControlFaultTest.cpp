@@ -1,6 +1,7 @@
 // The control against a scripted FTP server, for what a real server will not do. Each test checks the commands
 // that went out and that no document was lost, locally or on the server.
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "control/KadroOcx.h"
 #include "support/FakeFtpServer.h"
@@ -14,6 +15,14 @@ using Commands = std::vector<std::string>;
 
 Text T(const std::string& s) { return FromUtf8Lossy(s); }
 std::string N(const Text& s) { return ToUtf8Lossy(s); }
+
+// Names in `dir`, sorted: to see that nothing was left beside a file.
+std::vector<std::string> Listing(const fs::path& dir) {
+  std::vector<std::string> names;
+  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+  std::sort(names.begin(), names.end());
+  return names;
+}
 
 class ControlFaultTest : public ::testing::Test {
  protected:
@@ -140,6 +149,88 @@ TEST_F(ControlFaultTest, EveryConnectionIsClosedAfterACycle) {
   for (const auto& c : Sent()) quits += c == "QUIT";
   EXPECT_EQ(server.Connections(), 3);
   EXPECT_EQ(quits, 3);
+}
+
+TEST_F(ControlFaultTest, AnEmptyDownloadLeavesTheClerksFileAsItWas) {
+  server.SetFile("doc", "");
+  const fs::path local = real.temp / "mine" / "doc";
+  fs::create_directory(local.parent_path());
+  WriteWholeFile(local, "the clerk's only copy");
+  EXPECT_EQ(control.GetFileToFile(u"doc", T(local)), -1);
+  EXPECT_EQ(control.getErrorMsg(), u"取文件失败，取到的文件长度为0：" + T(local));
+  EXPECT_EQ(real.prompt.shown, std::vector<std::string>{"第一次失败取文件失败，系统会再自动再重试一遍！"});
+  EXPECT_EQ(ReadWholeFile(local), "the clerk's only copy");
+  EXPECT_EQ(Listing(local.parent_path()), std::vector<std::string>{"doc"});
+  // The retry brings the content: the file is replaced as usual.
+  real.prompt.shown.clear();
+  server.SendData("RETR doc", "", 1);
+  server.SetFile("doc", "now with content");
+  ASSERT_EQ(control.GetFileToFile(u"doc", T(local)), 1) << N(control.getErrorMsg());
+  EXPECT_EQ(ReadWholeFile(local), "now with content");
+  EXPECT_EQ(real.prompt.shown.size(), 1u);
+}
+
+TEST_F(ControlFaultTest, FailedUploadsNeverDeleteTheLastGoodVersion) {
+  server.SetFile("dir/doc", "version 1");
+  const fs::path local = real.temp / "doc";
+  auto lastGood = [&] { return server.File("dir/doc") == "version 1" || server.File("dir/doc.old") == "version 1"; };
+  auto upload = [&](const std::string& content) {
+    WriteWholeFile(local, content);
+    Configure();
+    return control.PutFile(T(local), u"dir/doc", 0);
+  };
+  // The swap fails half-way and the put-back fails too: version 1 is only under P.old.
+  server.Reply("RNFR dir/doc.new", "550 Permission denied.", 1);
+  server.Reply("RNFR dir/doc.old", "550 Permission denied.", 1);
+  EXPECT_EQ(upload("version 2"), -1);
+  EXPECT_FALSE(server.File("dir/doc"));
+  EXPECT_EQ(server.File("dir/doc.old"), "version 1");
+  // The next upload fails in the same place; with no P there is no backup to replace.
+  server.Reply("RNFR dir/doc.new", "550 Permission denied.", 1);
+  const size_t before = Sent().size();
+  EXPECT_EQ(upload("version 3"), -1);
+  EXPECT_TRUE(lastGood());
+  const Commands third = Sent();
+  for (size_t i = before; i < third.size(); ++i) {
+    EXPECT_NE(third[i].rfind("DELE", 0), 0u) << "P.old must not be deleted while P is missing";
+  }
+  // One that works puts the new version under P and still keeps version 1.
+  ASSERT_EQ(upload("version 4"), 1) << N(control.getErrorMsg());
+  EXPECT_EQ(server.File("dir/doc"), "version 4");
+  EXPECT_EQ(server.File("dir/doc.old"), "version 1");
+  // From here the usual rotation resumes.
+  ASSERT_EQ(upload("version 5"), 1) << N(control.getErrorMsg());
+  EXPECT_EQ(server.File("dir/doc.old"), "version 4");
+}
+
+TEST_F(ControlFaultTest, ALocalWriteFailureIsReportedWithItsOwnCode) {
+  // The file-size limit stands in for a full disk: the write fails part-way, locally.
+  server.SetFile("doc", std::string(1 << 20, 'd'));
+  const fs::path local = real.temp / "doc";
+  WriteWholeFile(local, "the clerk's copy");
+  rlimit old{};
+  ::getrlimit(RLIMIT_FSIZE, &old);
+  rlimit small = old;
+  small.rlim_cur = 64 * 1024;
+  ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+  const int32_t result = control.GetFileToFile(u"doc", T(local));
+  ::setrlimit(RLIMIT_FSIZE, &old);
+  EXPECT_EQ(result, -1);
+  EXPECT_EQ(control.getErrorMsg(),
+            u"Target is a folder， but a file name is needed？\r\n无其他详细错误信息。\r\n错误号：223");
+  EXPECT_EQ(control.GetErr(0, u""), u"无其他详细错误信息。\r\n错误号：223") << "the transfer's code stays the last";
+  EXPECT_EQ(ReadWholeFile(local), "the clerk's copy");
+  EXPECT_EQ(Listing(real.temp.path()), std::vector<std::string>{"doc"});
+}
+
+TEST_F(ControlFaultTest, AListingLineThatCannotBeParsedIsAFailedSearchNotAScriptError) {
+  server.SetFile("doc.txt", "x");
+  server.Reply("RETR doc.txt", "550 Permission denied.");
+  server.Reply("SIZE", "550 Not a plain file.");
+  server.SendData("LIST", "01-02-24  1:2  5 doc.txt\r\n01-02-24  1:  <DIR> doc.txt\r\n");
+  const fs::path local = real.temp / "doc.txt";
+  EXPECT_EQ(control.GetFileToFile(u"doc.txt", T(local)), -1);
+  EXPECT_EQ(control.getErrorMsg().rfind(u"服务器文件或文件夹不存在或拒绝访问。\r\n", 0), 0u) << N(control.getErrorMsg());
 }
 
 class StallingServerTest : public ControlFaultTest {

@@ -99,7 +99,7 @@ TEST_P(EditCycleTest, WrongPassword) {
   control.setparm(T("uid=" + vsftpd.user() + ";path=127.0.0.1:" + std::to_string(vsftpd.port()) + ";pass=wrong"),
                   u";", GetParam());
   EXPECT_EQ(control.getFile(u"a.doc", u""), -1);
-  EXPECT_EQ(control.getErrorMsg(), u"连接和登录文件服务器失败\r\n错误号：12015");
+  EXPECT_EQ(control.getErrorMsg(), u"无法连接和登录文件服务器，用户名或密码不正确\r\n错误号：12014");
 }
 
 TEST_P(EditCycleTest, ClosedPort) {

@@ -87,23 +87,31 @@ TEST_F(LaunchTest, ParametersArriveAsWindowsSplitsThem) {
   EXPECT_EQ(control->getErrorMsg(), u"文件不存在：") << "success leaves the message";
 }
 
-TEST_F(LaunchTest, AProgramNamedWithoutADirectoryIsFoundOnPath) {
-  // As the command-line FTP client is started before each transfer.
+TEST_F(LaunchTest, AProgramNamedWithoutADirectoryIsFoundOnPathOnlyNeverInTheWorkingDirectory) {
+  // As the command-line FTP client is started before each transfer. Someone who can write the working
+  // directory plants an "ftp" there; PATH even names the working directory, as "." and as an empty entry.
   const std::string ftp = InstallProgram(temp / "pathbin/ftp");
+  InstallProgram(temp / "work/ftp");
+  InstallProgram(temp / "work/no-such-program-kadroo");
+  const fs::path oldCwd = fs::current_path();
+  fs::current_path(temp / "work");
   const std::string oldPath = std::getenv("PATH") ? std::getenv("PATH") : "";
-  ::setenv("PATH", (std::string(temp / "pathbin") + ":" + oldPath).c_str(), 1);
+  ::setenv("PATH", (".::" + std::string(temp / "pathbin") + ":" + oldPath).c_str(), 1);
   processes.StartProcess(u"", u"ftp -w:65535 -s:/tmp/quit.txt", SW_SHOWMINIMIZED);
-  ::setenv("PATH", oldPath.c_str(), 1);
   const Record record = WaitForRecord();
   ASSERT_FALSE(record.argv.empty());
   EXPECT_EQ(record.argv[0], ftp);
   EXPECT_EQ(Arguments(record), (std::vector<std::string>{"-w:65535", "-s:/tmp/quit.txt"}));
   try {
     processes.StartProcess(u"", u"no-such-program-kadroo -x", SW_SHOWMINIMIZED);
-    ADD_FAILURE() << "a program found nowhere must raise";
+    ADD_FAILURE() << "a program found only in the working directory must raise";
   } catch (const RuntimeError& error) {
     EXPECT_EQ(error.number(), 53);
   }
+  ::setenv("PATH", oldPath.c_str(), 1);
+  fs::current_path(oldCwd);
+  std::this_thread::sleep_for(std::chrono::milliseconds(200));
+  EXPECT_FALSE(fs::exists(recordPath)) << "the planted program ran";
 }
 
 TEST_F(LaunchTest, EmptyParameterStartsTheProgramWithNoArguments) {

@@ -278,6 +278,13 @@ TEST_P(BrokenFileTest, IsReportedWithItsLineAndHoldsNothing) {
 
 const std::string kHead = "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_CURRENT_USER\\Bad]\r\n";
 
+// A key line `levels` keys below HKEY_CURRENT_USER\Bad.
+std::string DeepKey(size_t levels) {
+  std::string line = "[HKEY_CURRENT_USER\\Bad";
+  for (size_t i = 1; i < levels; ++i) line += "\\k";
+  return line + "]\r\n";
+}
+
 INSTANTIATE_TEST_SUITE_P(
     Files, BrokenFileTest,
     ::testing::Values(BrokenFile{"no header", "[HKEY_CURRENT_USER\\Bad]\r\n\"v\"=\"1\"\r\n", 1},
@@ -295,7 +302,9 @@ INSTANTIATE_TEST_SUITE_P(
                       BrokenFile{"stray line", kHead + "v=1\r\n", 4},
                       BrokenFile{"value before key", "REGEDIT4\r\n\"v\"=\"1\"\r\n[HKEY_CURRENT_USER\\Bad]\r\n", 2},
                       BrokenFile{"invalid UTF-8", kHead + "\"v\"=\"\xC3\x28\"\r\n", 4},
-                      BrokenFile{"big-endian UTF-16", "\xFE\xFF" + kHead, 0}),
+                      BrokenFile{"big-endian UTF-16", "\xFE\xFF" + kHead, 0},
+                      BrokenFile{"key 513 levels deep", kHead + DeepKey(512) + DeepKey(513), 5},
+                      BrokenFile{"key 200000 levels deep", kHead + DeepKey(200000), 4}),
     [](const ::testing::TestParamInfo<BrokenFile>& info) {
       std::string name;
       for (const char* p = info.param.what; *p; ++p) name += std::isalnum(static_cast<unsigned char>(*p)) ? *p : '_';

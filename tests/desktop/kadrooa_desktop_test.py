@@ -85,6 +85,16 @@ class DesktopHostTest(unittest.TestCase):
         self.assertEqual(replies[0]["result"], "-1")
         self.assertIn("bad.reg:4:", stderr)
 
+    def test_keys_nested_beyond_the_registry_limit_are_a_bad_file_not_a_crash(self):
+        self.write_reg("deep.reg", "[HKEY_CURRENT_USER\\Deep" + "\\k" * 200000 + "]\r\n")
+        self.write_reg("ok.reg", "[HKEY_CURRENT_USER\\Ok" + "\\k" * 510 + ']\r\n"v"="1"\r\n')
+        replies, stderr = self.call(("GetAllRegValue", "HKEY_CURRENT_USER\\Deep"),
+                                    ("GetAllRegValue", "HKEY_CURRENT_USER\\Ok" + "\\k" * 510))
+        self.assertEqual(replies[0]["result"], "-1")
+        self.assertEqual(replies[1]["result"], "v,1")
+        self.assertIn("deep.reg:3:", stderr)
+        self.assertIn("512", stderr)
+
 
 if __name__ == "__main__":
     unittest.main()

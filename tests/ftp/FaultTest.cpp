@@ -131,8 +131,10 @@ TEST_F(FaultTest, FirstRetrDeliversNothingThenTheFile) {
   server.SendData("RETR a", "", 1);
   WriteWholeFile(local / "a", "stale");
   const Handle c = Connect();
-  ASSERT_TRUE(ftp.Get(c, "a", Local("a"))) << ftp.error.code;
-  EXPECT_EQ(ReadWholeFile(local / "a"), "");
+  EXPECT_FALSE(ftp.Get(c, "a", Local("a")));
+  EXPECT_EQ(ftp.error.code, ERROR_HANDLE_EOF) << "an empty download does not replace an existing file";
+  EXPECT_EQ(ReadWholeFile(local / "a"), "stale");
+  EXPECT_EQ(Listing(local.path()), Commands{"a"});
   ASSERT_TRUE(ftp.Get(c, "a", Local("a"))) << ftp.error.code;
   EXPECT_EQ(ReadWholeFile(local / "a"), "content");
 }
@@ -197,11 +199,21 @@ TEST_F(FaultTest, ControlConnectionClosedGives12030ThenTheSessionIsDropped) {
   EXPECT_EQ(ftp.error.code, ERROR_FTP_DROPPED);
 }
 
-TEST_F(FaultTest, RefusedLoginGives12015) {
-  server.Reply("PASS", "530 Login incorrect.");
+TEST_F(FaultTest, RefusedLoginSaysWhichPartWasRefused) {
+  server.Reply("USER", "530 This user may not log in.", 1);
+  EXPECT_EQ(Connect(), 0);
+  EXPECT_EQ(ftp.error.code, 12013) << "user name refused";
+  server.Reply("PASS", "530 Login incorrect.", 1);
+  EXPECT_EQ(Connect(), 0);
+  EXPECT_EQ(ftp.error.code, 12014) << "password refused";
+  server.Reply("PASS", "332 Need account for login.", 1);
+  EXPECT_EQ(Connect(), 0);
+  EXPECT_EQ(ftp.error.code, ERROR_INTERNET_LOGIN_FAILURE) << "any other login failure";
+  server.Reply("USER", "500 Unknown command.", 1);
   EXPECT_EQ(Connect(), 0);
   EXPECT_EQ(ftp.error.code, ERROR_INTERNET_LOGIN_FAILURE);
-  EXPECT_EQ(server.Commands(), kLogin);
+  EXPECT_EQ(server.Commands(), (Commands{"USER user", "USER user", "PASS pass", "USER user", "PASS pass",
+                                         "USER user"}));
 }
 
 TEST_F(FaultTest, LoginWithoutPasswordStep) {

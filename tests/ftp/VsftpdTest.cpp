@@ -280,10 +280,10 @@ class VsftpdConnectTest : public ::testing::Test {
   Handle session = 0;
 };
 
-TEST_F(VsftpdConnectTest, WrongPasswordGives12015) {
+TEST_F(VsftpdConnectTest, WrongPasswordGives12014) {
   VsftpdServer server;
   EXPECT_EQ(ftp.Connect(session, server.host(), server.port(), server.user(), "wrong", 0), 0);
-  EXPECT_EQ(ftp.error.code, ERROR_INTERNET_LOGIN_FAILURE);
+  EXPECT_EQ(ftp.error.code, 12014);
   // The session is still good for a login that works (PAM delays each failure by about 2 s: one is enough).
   EXPECT_GT(ftp.Connect(session, server.host(), server.port(), server.user(), server.password(), 0), 0);
 }

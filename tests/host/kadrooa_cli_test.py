@@ -2,6 +2,7 @@
 """Black-box tests of the kadrooa program: JSON-RPC 2.0 over standard input and output."""
 import json
 import os
+import socket
 import subprocess
 import sys
 import tempfile
@@ -95,6 +96,33 @@ class Protocol(unittest.TestCase):
         out = run([call("GetFileToFile", "a", "b"), call("getErrorMsg", id=2)])
         self.assertEqual(out[0]["result"], -1)
         self.assertEqual(out[1]["result"], "参数错误，没有提供服务器地址")
+
+    def test_deep_nesting_and_trailing_junk_are_parse_errors(self):
+        deep = '{"jsonrpc":"2.0","id":1,"method":"setLocalFile","params":[' + "[" * 100000 + "]" * 100000 + "]}"
+        batch = "[" + call("setLocalFile", "x", id=2)[:-1] + ',"extra":' + "{\"a\":" * 100 + "1" + "}" * 100 + "}]"
+        junk = call("setLocalFile", "planted.doc", id=3) + "\0" + call("setLocalFile", "other.doc", id=4)
+        out = run([deep, batch, junk, call("setLocalFile", "[[[" * 100, id=5), call("getLocalFile", id=6)])
+        self.assertEqual([o.get("error", {}).get("code") for o in out[:3]], [-32700] * 3)
+        self.assertEqual(out[3]["result"], 1, "brackets inside a string are text, not nesting")
+        self.assertEqual(out[4]["result"], "[[[" * 100, "nothing on the refused lines was run")
+
+    def test_unusable_timeouts_are_refused_with_a_note(self):
+        with socket.socket() as s:
+            s.bind(("127.0.0.1", 0))
+            port = s.getsockname()[1]
+        for value in ("99999999999999999999", "86400001", "0", "-5", "10s", ""):
+            env = dict(os.environ, KADROOA_FTP_TIMEOUT_MS=value)
+            lines = [call("setparm", f"uid=u;path=127.0.0.1:{port};pass=p", ";", 1),
+                     call("GetFileToFile", "a", "b", id=2), call("getErrorMsg", id=3)]
+            done = subprocess.run([KADROOA], input="".join(l + "\n" for l in lines).encode(), capture_output=True,
+                                  env=env, timeout=30)
+            out = [json.loads(l) for l in done.stdout.decode("utf-8").splitlines()]
+            self.assertIn("KADROOA_FTP_TIMEOUT_MS", done.stderr.decode(), value)
+            # A closed port is refused at once; an overflowed timeout would have reported 12002 instead.
+            self.assertTrue(out[2]["result"].endswith("错误号：12029"), (value, out[2]["result"]))
+        done = subprocess.run([KADROOA], input=b"", capture_output=True,
+                              env=dict(os.environ, KADROOA_FTP_TIMEOUT_MS="86400000"), timeout=30)
+        self.assertEqual(done.stderr, b"", "a day is still allowed")
 
 
 class Tables(unittest.TestCase):

@@ -132,7 +132,7 @@ class EditCycle(unittest.TestCase):
         s = self.server
         self.session.call("setparm", f"uid={s.user};path=127.0.0.1:{s.port};pass=wrong", ";", 1)
         self.assertEqual(self.session.call("GetFileToFile", "docs/x", os.path.join(self.tmp, "x")), -1)
-        self.assertEqual(self.session.call("getErrorMsg"), "连接和登录文件服务器失败\r\n错误号：12015")
+        self.assertEqual(self.session.call("getErrorMsg"), "无法连接和登录文件服务器，用户名或密码不正确\r\n错误号：12014")
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "x")))
 
 

@@ -9,6 +9,7 @@
 //   server.SendData("RETR doc/a.txt", "", 1);               // the first RETR of it delivers 0 bytes, then the file
 //   server.DropData("STOR", 1000);                          // close the data connection after 1000 bytes, 426
 //   server.Stall("RETR");                                   // never answer RETR
+//   server.Trickle("LIST", "line\r\n", 100ms);              // send that line every 100 ms, without end
 //   ... run the client ...
 //   EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER user", "PASS pass", ...}));
 //
@@ -47,6 +48,7 @@ class FakeFtpServer {
     std::string password = "pass";
     std::string greeting = "220 FakeFtpServer ready";
     std::vector<std::string> features = {"EPRT", "EPSV", "MDTM", "PASV", "REST STREAM", "SIZE"};  // add "MLST"
+    int preliminaryGreetings = 0;  // "120" lines, one every 200 ms, before the greeting
   };
 
   FakeFtpServer() : FakeFtpServer(Options()) {}
@@ -109,6 +111,21 @@ class FakeFtpServer {
   void StallData(const std::string& command, size_t bytes, int times = kAlways) {
     Add(command, {.dropAfter = bytes, .stallData = true, .times = times});
   }
+  // RETR announces `announced` bytes in its 150 reply, whatever it sends.
+  void Announce(const std::string& command, size_t announced, int times = kAlways) {
+    Add(command, {.announce = announced, .times = times});
+  }
+  // RETR or LIST sends `chunk` every `interval`, `count` times (0: until the client goes away or the server
+  // stops), then completes.
+  void Trickle(const std::string& command, const std::string& chunk, std::chrono::milliseconds interval,
+               size_t count = 0, int times = kAlways) {
+    Add(command, {.data = chunk, .trickle = interval, .trickleCount = count, .times = times});
+  }
+  // In active mode, before the server connects for RETR, another host (127.0.0.2) connects to the client's data
+  // port and sends `content`; with `serverConnects` false the server then answers 425 instead of connecting.
+  void Intrude(const std::string& command, const std::string& content, bool serverConnects, int times = kAlways) {
+    Add(command, {.intruder = content, .serverConnects = serverConnects, .times = times});
+  }
   // Never answers `command` (and keeps the connection open).
   void Stall(const std::string& command, int times = kAlways) { Add(command, {.stall = true, .times = times}); }
   // Closes the control connection instead of answering `command`.
@@ -131,6 +148,11 @@ class FakeFtpServer {
     bool stallData = false;
     bool stall = false;
     bool hangUp = false;
+    std::optional<size_t> announce;
+    std::optional<std::chrono::milliseconds> trickle;
+    size_t trickleCount = 0;
+    std::optional<std::string> intruder;
+    bool serverConnects = true;
     int times = kAlways;
   };
 
@@ -298,8 +320,24 @@ class FakeFtpServer {
       return it->second;
     }
 
+    // Connects to the client's active-mode port from 127.0.0.2 and sends `content`; the connection is left to
+    // the client to close.
+    void Intrude(const sockaddr_storage& target, const std::string& content) {
+      const int s = ::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
+      sockaddr_in from{};
+      from.sin_family = AF_INET;
+      from.sin_addr.s_addr = htonl(0x7F000002);
+      if (::bind(s, reinterpret_cast<sockaddr*>(&from), sizeof from) == 0 &&
+          ::connect(s, reinterpret_cast<const sockaddr*>(&target), Length(target)) == 0) {
+        SendAll(s, content.data(), content.size());
+        ::shutdown(s, SHUT_WR);
+        server.WaitReadable(s, std::chrono::seconds(2));  // until the client closed it
+      }
+      ::close(s);
+    }
+
     // The data connection that EPSV/PASV/EPRT/PORT prepared; -1 when there is none.
-    int OpenData() {
+    int OpenData(const std::optional<Directive>& d = std::nullopt) {
       if (passive >= 0) {
         const int listener = std::exchange(passive, -1);
         int s = -1;
@@ -309,6 +347,10 @@ class FakeFtpServer {
       }
       if (active) {
         const sockaddr_storage target = *std::exchange(active, std::nullopt);
+        if (d && d->intruder) {
+          Intrude(target, *d->intruder);
+          if (!d->serverConnects) return -1;
+        }
         const int s = ::socket(target.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0);
         if (::connect(s, reinterpret_cast<const sockaddr*>(&target), Length(target)) == 0) return s;
         ::close(s);
@@ -318,9 +360,18 @@ class FakeFtpServer {
 
     // Sends `content` over a data connection under `d`; false when the session must end (stalled and stopped).
     bool Transmit(const std::string& content, const std::optional<Directive>& d) {
-      const int data = OpenData();
+      const int data = OpenData(d);
       if (data < 0) {
         Send("425 Can't open data connection.");
+        return true;
+      }
+      if (d && d->trickle) {
+        for (size_t sent = 0; (d->trickleCount == 0 || sent < d->trickleCount) && !server.stopping_; ++sent) {
+          if (!SendAll(data, content.data(), content.size())) break;
+          std::this_thread::sleep_for(*d->trickle);
+        }
+        ::close(data);
+        Send("226 Transfer complete.");
         return true;
       }
       const size_t limit = d && d->dropAfter ? std::min(*d->dropAfter, content.size()) : content.size();
@@ -411,6 +462,11 @@ class FakeFtpServer {
     }
 
     void Run() {
+      for (int i = 0; i < server.options_.preliminaryGreetings && !server.stopping_; ++i) {
+        static constexpr char kWait[] = "120 Service ready in a moment.\r\n";
+        if (!SendAll(control, kWait, sizeof kWait - 1)) return;
+        std::this_thread::sleep_for(std::chrono::milliseconds(200));
+      }
       Send(server.options_.greeting);
       while (auto line = ReadLine()) {
         {
@@ -498,7 +554,10 @@ class FakeFtpServer {
           return true;
         }
         const std::string& sent = d && d->data ? *d->data : *content;
-        Send("150 Opening BINARY mode data connection for " + argument + " (" + std::to_string(sent.size()) +
+        Send("150 Opening BINARY mode data connection for " + argument + " (" +
+             std::to_string(d && d->announce                       ? *d->announce
+                            : d && d->trickle && d->trickleCount ? sent.size() * d->trickleCount
+                                                                 : sent.size()) +
              " bytes).");
         return Transmit(sent, d);
       } else if (verb == "LIST") {

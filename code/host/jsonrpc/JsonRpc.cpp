@@ -2,6 +2,7 @@
 
 #include "safety/ObjectSafety.h"
 
+#include <algorithm>
 #include <cmath>
 #include <cstring>
 #include <cstdio>
@@ -133,6 +134,29 @@ const Method* FindMethod(std::string_view name) {
   return nullptr;
 }
 
+// Requests are flat; anything nested deeper is refused before the parser and the copies below recurse into it.
+constexpr size_t kMaxNesting = 64;
+
+// The deepest nesting of arrays and objects in a JSON text, strings skipped.
+size_t NestingDepth(std::string_view text) {
+  size_t depth = 0, deepest = 0;
+  bool inString = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char c = text[i];
+    if (inString) {
+      if (c == '\\') ++i;
+      else if (c == '"') inString = false;
+    } else if (c == '"') {
+      inString = true;
+    } else if (c == '[' || c == '{') {
+      deepest = std::max(deepest, ++depth);
+    } else if ((c == ']' || c == '}') && depth > 0) {
+      --depth;
+    }
+  }
+  return deepest;
+}
+
 json ErrorResponse(const json& id, int code, std::string message, const json* data = nullptr) {
   json error = {{"code", code}, {"message", std::move(message)}};
   if (data) error["data"] = *data;
@@ -246,6 +270,15 @@ std::optional<json> Server::HandleRequest(const json& request) {
 std::optional<std::string> Server::HandleLine(std::string_view line) {
   while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
   if (line.find_first_not_of(" \t") == std::string_view::npos) return std::nullopt;
+  // The parser stops at a NUL as at the end of the text, so whatever follows one would go unseen.
+  if (line.find('\0') != std::string_view::npos) {
+    return ErrorResponse(nullptr, kParseError, "Parse error: NUL character in the line").dump();
+  }
+  if (NestingDepth(line) > kMaxNesting) {
+    return ErrorResponse(nullptr, kParseError,
+                         "Parse error: nested deeper than " + std::to_string(kMaxNesting) + " levels")
+        .dump();
+  }
   json request = json::parse(line, nullptr, false);
   if (request.is_discarded()) return ErrorResponse(nullptr, kParseError, "Parse error").dump();
   const auto dump = [](const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); };

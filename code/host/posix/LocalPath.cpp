@@ -30,6 +30,8 @@ int32_t ErrorFromErrno(int errnum) {
     case ENOMEM: return 8;          // ERROR_NOT_ENOUGH_MEMORY
     case EBUSY: case ETXTBSY: return 32;  // ERROR_SHARING_VIOLATION
     case ENOSPC: return 112;        // ERROR_DISK_FULL
+    case EDQUOT: return 1295;       // ERROR_DISK_QUOTA_EXCEEDED
+    case EFBIG: return 223;         // ERROR_FILE_TOO_LARGE
     case EEXIST: return 80;         // ERROR_FILE_EXISTS
     case ENAMETOOLONG: return 206;  // ERROR_FILENAME_EXCED_RANGE
     case EINVAL: return 87;         // ERROR_INVALID_PARAMETER

@@ -173,7 +173,57 @@ std::optional<Text> PosixLocalFiles::GetTempFileName(TextView dir, TextView pref
   return std::nullopt;
 }
 
-Text PosixLocalFiles::QuitScriptPath() { return GetTempPath() + u"quit.txt"; }
+// The script file lives in a directory of the user's own: in a shared directory anyone could plant the name as
+// a link to one of the user's files, or as a FIFO that blocks every transfer.
+Text PosixLocalFiles::QuitScriptPath() {
+  std::string dir;
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const char* home = std::getenv("HOME");
+  if (runtime && runtime[0] == '/') {
+    dir = std::string(runtime) + "/kadrooa";
+  } else if (home && home[0] == '/') {
+    dir = std::string(home) + "/.cache/kadrooa";
+  } else {
+    dir = "/tmp/kadrooa-" + std::to_string(::geteuid());
+  }
+  return codePage_.FromAnsi(dir + "/quit.txt");
+}
+
+namespace {
+
+// Makes `dir` (and a missing parent) with mode 0700. Raises unless it is then a directory of the user's that
+// nobody else can write, whether it was made now or found.
+void EnsurePrivateDirectory(const std::string& dir) {
+  const size_t slash = dir.rfind('/');
+  if (slash != std::string::npos && slash > 0) ::mkdir(dir.substr(0, slash).c_str(), 0700);
+  ::mkdir(dir.c_str(), 0700);
+  struct stat st;
+  if (::lstat(dir.c_str(), &st) != 0) Raise(ErrorNumber::kPathNotFound);
+  if (!S_ISDIR(st.st_mode) || st.st_uid != ::geteuid() || (st.st_mode & 022) != 0) {
+    Raise(ErrorNumber::kPermissionDenied);
+  }
+}
+
+// Opens `path` for writing as a regular file without following a link and without blocking on a FIFO; whatever
+// else stands under the name is removed first. -1 with errno on failure.
+int OpenRegularFile(const std::string& path) {
+  for (int attempt = 0; attempt < 2; ++attempt) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_NOFOLLOW | O_NONBLOCK | O_CLOEXEC, 0600);
+    struct stat st;
+    if (fd >= 0 && ::fstat(fd, &st) == 0 && S_ISREG(st.st_mode)) {
+      ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) & ~O_NONBLOCK);
+      return fd;
+    }
+    if (fd >= 0) ::close(fd);
+    // A link (ELOOP), a FIFO without a reader (ENXIO), a device or a socket: not ours to write into.
+    if (fd < 0 && errno != ELOOP && errno != ENXIO && errno != EISDIR && errno != EOPNOTSUPP) return -1;
+    if (::unlink(path.c_str()) != 0) return -1;
+  }
+  errno = EEXIST;
+  return -1;
+}
+
+}  // namespace
 
 void PosixLocalFiles::WriteTextFile(TextView path, TextView line) {
   auto local = ToLocalPath(codePage_, path);
@@ -181,15 +231,20 @@ void PosixLocalFiles::WriteTextFile(TextView path, TextView line) {
   auto content = codePage_.ToAnsi(line);
   if (!content) Raise(ErrorNumber::kInvalidProcedureCall);
   *content += '\n';
-  int fd = ::open(local->c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+  const size_t slash = local->rfind('/');
+  if (slash != std::string::npos && slash > 0) EnsurePrivateDirectory(local->substr(0, slash));
+  const int fd = OpenRegularFile(*local);
   if (fd < 0) {
     if (errno == EACCES || errno == EPERM || errno == EROFS) Raise(ErrorNumber::kPermissionDenied);
     if (errno == ENOENT || errno == ENOTDIR) Raise(ErrorNumber::kPathNotFound);
     Raise(ErrorNumber::kPathFileAccessError);
   }
+  const bool truncated = ::ftruncate(fd, 0) == 0;
   const ssize_t written = ::write(fd, content->data(), content->size());
   const bool closed = ::close(fd) == 0;
-  if (written != static_cast<ssize_t>(content->size()) || !closed) Raise(ErrorNumber::kPathFileAccessError);
+  if (!truncated || written != static_cast<ssize_t>(content->size()) || !closed) {
+    Raise(ErrorNumber::kPathFileAccessError);
+  }
 }
 
 void TerminalPrompt::MessageBox(TextView prompt, TextView title) {

@@ -9,6 +9,8 @@ namespace kadroo::posix::ftp {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+
+constexpr int kLastYear = 9999;  // four digits, as every listing writes it; later ones overflow a FILETIME
 char Lower(char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; }
 
 bool EqualsNoCase(std::string_view a, std::string_view b) {
@@ -58,7 +60,7 @@ int MonthNumber(std::string_view word) {
 // "HH:MM" into hours and minutes.
 bool ParseClock(std::string_view word, int& hour, int& minute) {
   const size_t colon = word.find(':');
-  if (colon == std::string_view::npos) return false;
+  if (colon == std::string_view::npos || word.size() < colon + 3) return false;  // minutes have two digits
   auto h = Number<int>(word.substr(0, colon));
   auto m = Number<int>(word.substr(colon + 1, 2));
   if (!h || !m || *h > 23 || *m > 59) return false;
@@ -84,7 +86,7 @@ std::optional<Entry> ParseUnixLine(const Tokens& t, const Today& today) {
       // No year: the date lies within the last twelve months.
       year = today.year;
       if (month > today.month || (month == today.month && *day > today.day + 1)) --year;
-    } else if (auto y = Number<int>(yearOrTime); y && *y >= 1900) {
+    } else if (auto y = Number<int>(yearOrTime); y && *y >= 1900 && *y <= kLastYear) {
       year = *y;
     } else {
       continue;
@@ -115,7 +117,9 @@ std::optional<Entry> ParseDosLine(const Tokens& t) {
   auto month = Number<int>(date.substr(0, 2));
   auto day = Number<int>(date.substr(3, 2));
   auto year = Number<int>(date.substr(6));
-  if (!month || !day || !year || *month < 1 || *month > 12 || *day < 1 || *day > 31) return std::nullopt;
+  if (!month || !day || !year || *month < 1 || *month > 12 || *day < 1 || *day > 31 || *year > kLastYear) {
+    return std::nullopt;
+  }
   if (date.size() == 8) *year += *year < 70 ? 2000 : 1900;
   int hour = 0, minute = 0;
   std::string_view clock = t.words[1];

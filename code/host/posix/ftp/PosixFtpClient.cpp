@@ -6,6 +6,7 @@
 #include <netinet/in.h>
 #include <netinet/tcp.h>
 #include <poll.h>
+#include <signal.h>
 #include <sys/socket.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -33,8 +34,10 @@ using Deadline = Clock::time_point;
 using ftp::Reply;
 
 constexpr int32_t ERROR_FILE_EXISTS = 80;
-constexpr int32_t ERROR_ACCESS_DENIED = 5;
+constexpr int32_t ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
+constexpr int32_t ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
 constexpr size_t kMaxReplySize = 1 << 20;   // a server that talks more than this in one reply is broken
+constexpr uint64_t kMaxListing = 4 << 20;   // a directory listing read to find one entry
 constexpr size_t kSpliceChunk = 1 << 20;    // one pipe's worth
 constexpr size_t kCopyBuffer = 256 << 10;   // uploads, and downloads where splice is not offered
 constexpr milliseconds kQuitWait{5'000};    // closing never hangs for a full reply timeout
@@ -105,6 +108,25 @@ void SetPort(sockaddr_storage& a, uint16_t port) {
   } else {
     reinterpret_cast<sockaddr_in&>(a).sin_port = htons(port);
   }
+}
+
+// The address without its port, an IPv4-mapped IPv6 address as the IPv4 one.
+std::string HostBytes(const sockaddr_storage& a) {
+  if (a.ss_family == AF_INET6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(a).sin6_addr;
+    if (IN6_IS_ADDR_V4MAPPED(&in6)) return std::string(reinterpret_cast<const char*>(in6.s6_addr) + 12, 4);
+    return std::string(reinterpret_cast<const char*>(in6.s6_addr), 16);
+  }
+  if (a.ss_family == AF_INET) {
+    const auto& in = reinterpret_cast<const sockaddr_in&>(a).sin_addr;
+    return std::string(reinterpret_cast<const char*>(&in), 4);
+  }
+  return {};
+}
+
+bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
+  const std::string x = HostBytes(a);
+  return !x.empty() && x == HostBytes(b);
 }
 
 socklen_t LengthOf(const sockaddr_storage& a) {
@@ -266,13 +288,12 @@ ftp::Today TodayUtc() {
   return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
 }
 
-// A file created beside the target, removed on destruction unless committed.
+// A file created in `dir` (ending in '/', or empty for the working directory), removed on destruction unless
+// committed.
 class TempFile {
  public:
-  // `error` gets the platform code when the file could not be created.
-  TempFile(const std::string& target, int32_t& error) {
-    const size_t slash = target.rfind('/');
-    const std::string dir = slash == std::string::npos ? "" : target.substr(0, slash + 1);
+  // `error` gets the errno when the file could not be created.
+  TempFile(const std::string& dir, int& error) {
     std::random_device seed;
     std::mt19937_64 random(seed() ^ static_cast<uint64_t>(::getpid()) ^
                            static_cast<uint64_t>(Clock::now().time_since_epoch().count()));
@@ -280,19 +301,19 @@ class TempFile {
       char name[40];
       std::snprintf(name, sizeof name, ".kadroo-%016llx.part", static_cast<unsigned long long>(random()));
       path_ = dir + name;
-      fd_.reset(::open(path_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
+      fd_.reset(::open(path_.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0666));
       if (fd_) return;
       if (errno != EEXIST) break;
     }
-    error = ErrorFromErrno(errno);
+    error = errno;
     path_.clear();
   }
   ~TempFile() {
     if (!path_.empty()) ::unlink(path_.c_str());
   }
   int fd() const { return fd_.get(); }
-  // Closes the file and renames it over `target`; the platform code on failure.
-  int32_t Commit(const std::string& target) {
+  // Closes the file and renames it over `target`, with the target's permissions; the platform code on failure.
+  int32_t RenameOver(const std::string& target) {
     struct stat st;
     if (::stat(target.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::fchmod(fd_.get(), st.st_mode & 07777);
     if (::close(fd_.release()) != 0) return ErrorFromErrno(errno);
@@ -300,11 +321,35 @@ class TempFile {
     path_.clear();
     return 0;
   }
+  // Writes the content into `target` itself, for a target whose directory we may not write.
+  int32_t CopyInto(const std::string& target) {
+    if (::lseek(fd_.get(), 0, SEEK_SET) != 0) return ErrorFromErrno(errno);
+    Fd out(::open(target.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666));
+    if (!out) return ErrorFromErrno(errno);
+    auto buffer = std::make_unique<char[]>(kCopyBuffer);
+    Flow flow;
+    for (;;) {
+      const ssize_t n = ::read(fd_.get(), buffer.get(), kCopyBuffer);
+      if (n == 0) break;
+      if (n < 0 && errno == EINTR) continue;
+      if (n < 0) return ErrorFromErrno(errno);
+      if (!WriteAll(out.get(), buffer.get(), static_cast<size_t>(n), flow)) return ErrorFromErrno(flow.err);
+    }
+    if (::close(out.release()) != 0) return ErrorFromErrno(errno);
+    return 0;
+  }
 
  private:
   std::string path_;
   Fd fd_;
 };
+
+std::string TemporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = dir && *dir ? dir : "/tmp";
+  if (path.back() != '/') path += '/';
+  return path;
+}
 
 }  // namespace
 
@@ -332,6 +377,7 @@ struct PosixFtpClient::Connection {
   }
 
   int32_t Send(std::string_view line) {
+    if (dead) return ERROR_FTP_DROPPED;
     std::string out(line);
     out += "\r\n";
     const Deadline deadline = Clock::now() + timeouts.reply;
@@ -349,8 +395,20 @@ struct PosixFtpClient::Connection {
   }
 
   // Reads one whole reply. A 421 kills the connection and gives 12111.
-  int32_t Read(Reply& reply, milliseconds timeout) {
+  int32_t Read(Reply& reply, milliseconds timeout) { return ReadUntil(reply, Clock::now() + timeout); }
+
+  // Reads replies until a final one; preliminary replies do not extend the wait, so a server that keeps sending
+  // them cannot hold the command beyond its timeout.
+  int32_t ReadFinal(Reply& reply, milliseconds timeout) {
     const Deadline deadline = Clock::now() + timeout;
+    do {
+      if (int32_t err = ReadUntil(reply, deadline)) return err;
+    } while (reply.Preliminary());
+    return 0;
+  }
+
+  int32_t ReadUntil(Reply& reply, Deadline deadline) {
+    if (dead) return ERROR_FTP_DROPPED;
     size_t replySize = 0;
     for (;;) {
       size_t lf;
@@ -381,9 +439,10 @@ struct PosixFtpClient::Connection {
     }
   }
 
+  // Sends `line` and reads its final reply.
   int32_t Command(std::string_view line, Reply& reply) {
     if (int32_t err = Send(line)) return err;
-    return Read(reply, timeouts.reply);
+    return ReadFinal(reply, timeouts.reply);
   }
 
   // Sends `line`; 0 when the reply is of the class of `expected` (2xx for 250), else the error it stands for.
@@ -466,18 +525,31 @@ struct PosixFtpClient::Connection {
   }
 
   // Waits for the server to connect in active mode; a reply on the control connection meanwhile ends the wait.
+  // Only the server's own address may connect: anyone else who finds the port is turned away, and the wait goes
+  // on until the timeout.
   int32_t AcceptData(DataChannel& channel) {
     if (channel.socket) return 0;
-    pollfd p[2] = {{channel.listener.get(), POLLIN, 0}, {control.get(), POLLIN, 0}};
-    if (PollUntil(p, 2, Clock::now() + timeouts.connect) == 0) return ERROR_INTERNET_TIMEOUT;
-    if (!(p[0].revents & POLLIN)) {
-      Reply reply;
-      if (int32_t err = Read(reply, timeouts.reply)) return err;
-      return ErrorForReply(reply.code);
+    const Deadline deadline = Clock::now() + timeouts.connect;
+    for (;;) {
+      pollfd p[2] = {{channel.listener.get(), POLLIN, 0}, {control.get(), POLLIN, 0}};
+      if (PollUntil(p, 2, deadline) == 0) return ERROR_INTERNET_TIMEOUT;
+      if (!(p[0].revents & POLLIN)) {
+        Reply reply;
+        if (int32_t err = Read(reply, timeouts.reply)) return err;
+        return ErrorForReply(reply.code);
+      }
+      sockaddr_storage from{};
+      socklen_t length = sizeof from;
+      Fd s(::accept4(channel.listener.get(), reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC));
+      if (!s) {
+        if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
+        return ERROR_INTERNET_CANNOT_CONNECT;
+      }
+      if (!SameHost(from, peer)) continue;
+      channel.socket = std::move(s);
+      channel.listener.reset();
+      return 0;
     }
-    channel.socket.reset(::accept4(channel.listener.get(), nullptr, nullptr, SOCK_CLOEXEC));
-    channel.listener.reset();
-    return channel.socket ? 0 : ERROR_INTERNET_CANNOT_CONNECT;
   }
 
   // Sends TYPE I, opens the data connection and sends `command`; on 0 the server is transferring and `started`
@@ -485,7 +557,8 @@ struct PosixFtpClient::Connection {
   int32_t StartTransfer(std::string_view command, DataChannel& channel, Reply& started) {
     if (int32_t err = EnsureBinary()) return err;
     if (int32_t err = (flags & INTERNET_FLAG_PASSIVE) ? OpenPassive(channel) : OpenActive(channel)) return err;
-    if (int32_t err = Command(command, started)) return err;
+    if (int32_t err = Send(command)) return err;
+    if (int32_t err = Read(started, timeouts.reply)) return err;
     if (!started.Preliminary()) return ErrorForReply(started.code);
     if (int32_t err = AcceptData(channel)) return err;
     SetIoTimeouts(channel.socket.get(), timeouts.data);
@@ -525,9 +598,20 @@ struct PosixFtpClient::Connection {
     std::string pending;
     char buffer[16384];
     Flow flow;
+    // A find needs one entry: a listing that goes on past a few MiB or past the timeout is not worth waiting for.
+    const Deadline deadline = Clock::now() + timeouts.reply;
+    uint64_t total = 0;
+    auto giveUp = [&] {
+      channel.socket.reset();
+      Kill();  // the server is still sending; its late replies must not be taken for answers to what follows
+      return ERROR_INTERNET_EXTENDED_ERROR;
+    };
     for (;;) {
-      const ssize_t n = ::recv(channel.socket.get(), buffer, sizeof buffer, 0);
-      if (n < 0 && errno == EINTR) continue;
+      pollfd p{channel.socket.get(), POLLIN, 0};
+      if (Clock::now() >= deadline || PollUntil(&p, 1, deadline) == 0) return giveUp();
+      const ssize_t n = ::recv(channel.socket.get(), buffer, sizeof buffer, MSG_DONTWAIT);
+      if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
+      if (n > 0 && (total += static_cast<uint64_t>(n)) > kMaxListing) return giveUp();
       if (n < 0) {
         flow.Fail(Flow::Failed::Network, errno);
         return AbandonTransfer(channel, flow);
@@ -576,15 +660,27 @@ struct PosixFtpClient::Object {
 FtpTimeouts FtpTimeouts::FromEnvironment() {
   FtpTimeouts timeouts;
   if (const char* value = std::getenv("KADROOA_FTP_TIMEOUT_MS")) {
+    constexpr long long kDay = 24LL * 60 * 60 * 1000;
     char* end = nullptr;
-    const long ms = std::strtol(value, &end, 10);
-    if (end != value && *end == '\0' && ms > 0) timeouts.connect = timeouts.reply = timeouts.data = milliseconds(ms);
+    errno = 0;
+    const long long ms = std::strtoll(value, &end, 10);
+    if (end != value && *end == '\0' && errno == 0 && ms > 0 && ms <= kDay) {
+      timeouts.connect = timeouts.reply = timeouts.data = milliseconds(ms);
+    } else {
+      std::fprintf(stderr,
+                   "kadrooa: KADROOA_FTP_TIMEOUT_MS=%s ignored: it must be a number of milliseconds from 1 to %lld; "
+                   "the default of %lld ms applies\n",
+                   value, kDay, static_cast<long long>(timeouts.reply.count()));
+    }
   }
   return timeouts;
 }
 
 PosixFtpClient::PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTimeouts timeouts)
-    : lastError_(lastError), codePage_(codePage), timeouts_(timeouts) {}
+    : lastError_(lastError), codePage_(codePage), timeouts_(timeouts) {
+  // A file-size limit must end a download with an error the control can report, not end the process.
+  ::signal(SIGXFSZ, SIG_IGN);
+}
 
 PosixFtpClient::~PosixFtpClient() {
   while (!handles_.empty()) Close(handles_.begin()->first);
@@ -718,17 +814,15 @@ Handle PosixFtpClient::InternetConnect(Handle session, TextView server, uint16_t
   ::setsockopt(c->control.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
   Reply reply;
-  do {
-    if ((err = c->Read(reply, timeouts_.reply))) return Finish(err, Handle{0});
-  } while (reply.code == 120);
+  if ((err = c->ReadFinal(reply, timeouts_.reply))) return Finish(err, Handle{0});
   if (reply.code != 220) return Finish(ERROR_INTERNET_CANNOT_CONNECT, Handle{0});
   if ((err = c->Command("USER " + wireUser, reply))) return Finish(err, Handle{0});
+  if (reply.code == 530) return Finish(ERROR_INTERNET_INCORRECT_USER_NAME, Handle{0});
   if (reply.code == 331) {
     if ((err = c->Command("PASS " + wirePassword, reply))) return Finish(err, Handle{0});
+    if (reply.code == 530) return Finish(ERROR_INTERNET_INCORRECT_PASSWORD, Handle{0});
   }
-  if (reply.code != 230 && reply.code != 202) {
-    return Finish(reply.code == 421 ? ERROR_FTP_DROPPED : ERROR_INTERNET_LOGIN_FAILURE, Handle{0});
-  }
+  if (reply.code != 230 && reply.code != 202) return Finish(ERROR_INTERNET_LOGIN_FAILURE, Handle{0});
   c->server = AddressText(c->peer) + " " + std::to_string(PortOf(c->peer)) + " " + wireUser;
   if (auto known = mlstOffered_.find(c->server); known != mlstOffered_.end()) c->mlst = known->second;
   auto object = std::make_unique<Object>();
@@ -748,27 +842,50 @@ bool PosixFtpClient::FtpGetFile(Handle connect, TextView remote, TextView local,
   int32_t err = 0;
   auto target = ToLocalPath(codePage_, local, &err);
   if (!target) return Finish(err, false);
+  // What the system's client does with the target: it writes through a link, refuses a read-only file (root
+  // included: the attribute, not the permission, decides there), and never leaves an empty download in place
+  // of an existing file.
+  std::string destination = *target;
   struct stat st;
-  if (::stat(target->c_str(), &st) == 0) {
-    if (S_ISDIR(st.st_mode)) return Finish(ERROR_ACCESS_DENIED, false);
+  const bool exists = ::stat(target->c_str(), &st) == 0;
+  if (exists) {
+    if (!S_ISREG(st.st_mode)) return Finish(ERROR_ACCESS_DENIED, false);  // a directory, a FIFO, a device
     if (failIfExists) return Finish(ERROR_FILE_EXISTS, false);
+    if ((st.st_mode & 0222) == 0 || ::access(target->c_str(), W_OK) != 0) return Finish(ERROR_ACCESS_DENIED, false);
+    if (char* resolved = ::realpath(target->c_str(), nullptr)) {
+      destination = resolved;
+      std::free(resolved);
+    }
   }
-  TempFile temp(*target, err);
-  if (err) return Finish(err, false);
+  const size_t slash = destination.rfind('/');
+  int createError = 0;
+  // Beside the target, so that it replaces the target in one rename; elsewhere when its directory is closed to us.
+  auto temp = std::make_unique<TempFile>(slash == std::string::npos ? "" : destination.substr(0, slash + 1),
+                                         createError);
+  const bool beside = temp->fd() >= 0;
+  if (!beside) {
+    if (createError != EACCES && createError != EPERM && createError != EROFS) {
+      return Finish(ErrorFromErrno(createError), false);
+    }
+    if (!exists) return Finish(ErrorFromErrno(createError), false);
+    temp = std::make_unique<TempFile>(TemporaryDirectory(), createError);
+    if (temp->fd() < 0) return Finish(ErrorFromErrno(createError), false);
+  }
 
   Connection::DataChannel channel;
   Reply started;
   if ((err = c->StartTransfer("RETR " + path, channel, started))) return Finish(err, false);
   Flow flow;
-  ReceiveToFile(channel.socket.get(), temp.fd(), flow);
+  ReceiveToFile(channel.socket.get(), temp->fd(), flow);
   if (flow.failed != Flow::Failed::None) return Finish(c->AbandonTransfer(channel, flow), false);
   channel.socket.reset();
   if ((err = c->FinishTransfer())) return Finish(err, false);
-  // A server that announced the size and sent less lost the connection without saying so.
-  if (auto announced = ftp::ParseTransferSize(started.text); announced && flow.bytes < *announced) {
+  // A server that announced the size and sent another amount lost the connection, or is sending something else.
+  if (auto announced = ftp::ParseTransferSize(started.text); announced && flow.bytes != *announced) {
     return Finish(ERROR_INTERNET_CONNECTION_ABORTED, false);
   }
-  return Finish(temp.Commit(*target), true);
+  if (flow.bytes == 0 && exists) return Finish(ERROR_HANDLE_EOF, false);
+  return Finish(beside ? temp->RenameOver(destination) : temp->CopyInto(destination), true);
 }
 
 bool PosixFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t, uintptr_t) {
@@ -836,7 +953,7 @@ Handle PosixFtpClient::FtpFindFirstFile(Handle connect, TextView remote, FindDat
     }
     if (!name.empty() && name != "." && name != "..") {
       if (int32_t e = c->ListMatch(ftp::DirName(path), [&](const ftp::Entry& x) { return x.name == name; }, entry)) {
-        if (e != ERROR_INTERNET_EXTENDED_ERROR) return e;
+        if (e != ERROR_INTERNET_EXTENDED_ERROR || c->dead) return e;
       }
       if (entry) return 0;
     }

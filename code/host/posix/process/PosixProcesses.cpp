@@ -69,7 +69,7 @@ void WriteAll(int fd, const void* data, size_t size) {
   sigset_t none;
   sigemptyset(&none);
   sigprocmask(SIG_SETMASK, &none, nullptr);
-  for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP}) signal(sig, SIG_DFL);
+  for (int sig : {SIGPIPE, SIGCHLD, SIGINT, SIGQUIT, SIGTERM, SIGHUP, SIGXFSZ}) signal(sig, SIG_DFL);
   ::setsid();
   const int null = ::open("/dev/null", O_RDWR);
   if (null >= 0) {
@@ -101,18 +101,21 @@ bool IsProgramFile(const std::string& path) {
   return !path.empty() && ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
 }
 
-// Where a program named without a directory is found: the working directory, then the directories of PATH,
-// as CreateProcess looks for it.
+// Where a program is found: a name with a directory as it stands; a bare name in the absolute directories of
+// PATH only, never in the working directory, where anyone who can write there could plant one.
 std::optional<std::string> FindProgram(const std::string& program) {
-  if (IsProgramFile(program)) return program;
-  if (program.empty() || program.find('/') != std::string::npos) return std::nullopt;
+  if (program.empty()) return std::nullopt;
+  if (program.find('/') != std::string::npos) {
+    if (IsProgramFile(program)) return program;
+    return std::nullopt;
+  }
   const char* path = std::getenv("PATH");
   std::string_view dirs = path ? path : "/usr/local/bin:/usr/bin:/bin";
   while (!dirs.empty()) {
     const size_t colon = dirs.find(':');
     const std::string dir(dirs.substr(0, colon));
     dirs = colon == std::string_view::npos ? std::string_view() : dirs.substr(colon + 1);
-    if (dir.empty()) continue;
+    if (dir.empty() || dir[0] != '/') continue;
     const std::string candidate = dir + "/" + program;
     if (IsProgramFile(candidate) && ::access(candidate.c_str(), X_OK) == 0) return candidate;
   }
@@ -151,7 +154,9 @@ void PosixProcesses::StartProcess(TextView application, TextView commandLine, in
   if (!program) Raise(ErrorNumber::kInvalidProcedureCall);
   if (program->empty()) Raise(ErrorNumber::kFileNotFound);
   if (application.empty()) {
-    if (auto found = FindProgram(*program)) *program = *found;
+    auto found = FindProgram(*program);
+    if (!found) Raise(ErrorNumber::kFileNotFound);
+    *program = *found;
   }
   struct stat st;
   if (::stat(program->c_str(), &st) != 0) RaiseForErrno(errno);

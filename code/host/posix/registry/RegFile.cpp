@@ -8,6 +8,7 @@ namespace {
 constexpr char16_t kVersion5[] = u"Windows Registry Editor Version 5.00";
 constexpr char16_t kVersion4[] = u"REGEDIT4";
 constexpr size_t kMaxKeyNameLength = 255;
+constexpr size_t kMaxKeyDepth = 512;  // the registry's own limit; deeper trees would also exhaust the stack
 
 enum class Format { kVersion5, kRegedit4 };
 
@@ -144,6 +145,9 @@ std::optional<RegKeyPath> ParseKeyPath(TextView path, std::string& why) {
       return std::nullopt;
     } else if (name.size() > kMaxKeyNameLength) {
       why = "key name longer than 255 characters";
+      return std::nullopt;
+    } else if (key.names.size() == kMaxKeyDepth) {
+      why = "key nested deeper than " + std::to_string(kMaxKeyDepth) + " levels";
       return std::nullopt;
     } else {
       key.names.emplace_back(name);

@@ -16,6 +16,69 @@ std::string DirectoryOf(const std::string& path) {
   return separator == std::string::npos ? std::string(".") : path.substr(0, separator + 1);
 }
 
+// The file a download is received into, deleted on destruction unless it was moved into place.
+class PartialFile {
+ public:
+  PartialFile() = default;
+  PartialFile(const PartialFile&) = delete;
+  PartialFile& operator=(const PartialFile&) = delete;
+  ~PartialFile() {
+    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+  }
+
+  // Creates a new empty file in `directory`; 0 or the platform's code.
+  int32_t Create(const std::string& directory) {
+    char name[MAX_PATH];
+    if (::GetTempFileNameA(directory.c_str(), "kdp", 0, name) == 0) return Code(::GetLastError());
+    path_ = name;
+    directory_ = directory;
+    return 0;
+  }
+  const std::string& path() const { return path_; }
+  bool Beside(const std::string& target) const { return directory_ == DirectoryOf(target); }
+
+  uint64_t Size() const {
+    WIN32_FILE_ATTRIBUTE_DATA data{};
+    if (!::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data)) return 0;
+    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+  }
+
+  // Replaces `target` in one rename, keeping the replaced file's hidden, system and archive marks.
+  int32_t MoveOnto(const std::string& target, DWORD targetAttributes) {
+    const DWORD kept = targetAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (kept) ::SetFileAttributesA(path_.c_str(), kept);
+    if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return Code(::GetLastError());
+    path_.clear();
+    return 0;
+  }
+
+  // Writes the content into `target` (through a link, into a file whose directory is read-only).
+  int32_t CopyInto(const std::string& target) {
+    HANDLE source = ::CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (source == INVALID_HANDLE_VALUE) return Code(::GetLastError());
+    unique_kernel_handle in(source);
+    HANDLE sink = ::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                nullptr);
+    if (sink == INVALID_HANDLE_VALUE) return Code(::GetLastError());
+    unique_kernel_handle out(sink);
+    std::vector<char> buffer(1 << 20);
+    DWORD got = 0;
+    while (::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
+      DWORD written = 0;
+      if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got) {
+        return Code(::GetLastError());
+      }
+    }
+    if (!::SetEndOfFile(out.get())) return Code(::GetLastError());
+    return 0;
+  }
+
+ private:
+  std::string path_;
+  std::string directory_;
+};
+
 }  // namespace
 
 WinInetFtpClient::~WinInetFtpClient() {
@@ -80,26 +143,37 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
   if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, remotePath)) return Finish(error, false);
   if (int32_t error = ToAnsiArgument(codePage_, local, LineBreaks::kAllowed, target)) return Finish(error, false);
 
+  // Refused before anything is fetched: the finished file could not take the target's place.
+  if (target.rfind("\\\\.\\", 0) == 0) return Finish(ERROR_ACCESS_DENIED, false);  // a device
   const DWORD existing = ::GetFileAttributesA(target.c_str());
-  if (existing != INVALID_FILE_ATTRIBUTES) {
+  const bool exists = existing != INVALID_FILE_ATTRIBUTES;
+  if (exists) {
     if (failIfExists) return Finish(ERROR_FILE_EXISTS, false);
-    // Refused before anything is fetched: the finished file could not take its place.
-    if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY)) return Finish(ERROR_ACCESS_DENIED, false);
+    if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) {
+      return Finish(ERROR_ACCESS_DENIED, false);
+    }
   }
-  char partial[MAX_PATH];
-  if (::GetTempFileNameA(DirectoryOf(target).c_str(), "kdp", 0, partial) == 0) {
-    const DWORD error = ::GetLastError();
-    return Finish(Code(error), false);
+
+  // WinINet deletes its local file when the transfer fails, so it never gets the target itself.
+  PartialFile partial;
+  if (int32_t error = partial.Create(DirectoryOf(target))) {
+    // A writable file in a directory that is not: the partial file goes to the temporary directory.
+    if (!exists) return Finish(error, false);
+    char temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathA(sizeof temp, temp);
+    if (length == 0 || length > sizeof temp || partial.Create(temp) != 0) return Finish(error, false);
   }
-  const BOOL fetched = ::FtpGetFileA(connection, remotePath.c_str(), partial, FALSE, attributes, flags, context);
-  DWORD error = ::GetLastError();
-  if (fetched) {
-    const BOOL moved = ::MoveFileExA(partial, target.c_str(), MOVEFILE_REPLACE_EXISTING);
-    error = ::GetLastError();
-    if (moved) return Finish(0, true);
-  }
-  ::DeleteFileA(partial);
-  return Finish(Code(error), false);
+  const BOOL fetched =
+      ::FtpGetFileA(connection, remotePath.c_str(), partial.path().c_str(), FALSE, attributes, flags, context);
+  const DWORD error = ::GetLastError();
+  if (!fetched) return Finish(Code(error), false);
+  if (exists && partial.Size() == 0) return Finish(ERROR_HANDLE_EOF, false);
+
+  // A link is written through rather than replaced.
+  const bool link = exists && (existing & FILE_ATTRIBUTE_REPARSE_POINT);
+  const bool replaceable = partial.Beside(target) && !link;
+  const int32_t placed = replaceable ? partial.MoveOnto(target, exists ? existing : 0) : partial.CopyInto(target);
+  return Finish(placed, placed == 0);
 }
 
 bool WinInetFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t flags,

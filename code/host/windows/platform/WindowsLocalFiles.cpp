@@ -10,6 +10,20 @@ namespace {
 
 FileTime ToFileTime(const FILETIME& time) { return {time.dwLowDateTime, time.dwHighDateTime}; }
 
+// Opens `path` for writing, or raises the runtime's error for why it cannot be.
+HANDLE OpenForWriting(const std::string& path, DWORD disposition, DWORD flags) {
+  HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, disposition, flags, nullptr);
+  if (file != INVALID_HANDLE_VALUE) return file;
+  switch (::GetLastError()) {
+    case ERROR_ACCESS_DENIED:
+    case ERROR_SHARING_VIOLATION:
+    case ERROR_WRITE_PROTECT: Raise(ErrorNumber::kPermissionDenied);
+    case ERROR_PATH_NOT_FOUND:
+    case ERROR_INVALID_DRIVE: Raise(ErrorNumber::kPathNotFound);
+    default: Raise(ErrorNumber::kPathFileAccessError);
+  }
+}
+
 }  // namespace
 
 FindData ToFindData(const WIN32_FIND_DATAA& found) {
@@ -45,6 +59,11 @@ Handle WindowsLocalFiles::FindFirstFile(TextView path, FindData& record) {
   std::string local;
   if (int32_t error = ToAnsiArgument(codePage_, path, LineBreaks::kAllowed, local)) {
     lastError_.code = error;
+    return kInvalidHandle;
+  }
+  // The record of the path itself, as the control asks for it: a wildcard would find some other file.
+  if (local.find_first_of("*?") != std::string::npos) {
+    lastError_.code = ERROR_INVALID_NAME;
     return kInvalidHandle;
   }
   WIN32_FIND_DATAA found{};
@@ -101,22 +120,21 @@ void WindowsLocalFiles::WriteTextFile(TextView path, TextView line) {
     Raise(ErrorNumber::kInvalidProcedureCall);
   }
   content += "\r\n";
-  HANDLE created = ::CreateFileA(local.c_str(), GENERIC_WRITE, FILE_SHARE_READ, nullptr, CREATE_ALWAYS,
-                                 FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (created == INVALID_HANDLE_VALUE) {
-    switch (::GetLastError()) {
-      case ERROR_ACCESS_DENIED:
-      case ERROR_SHARING_VIOLATION:
-      case ERROR_WRITE_PROTECT: Raise(ErrorNumber::kPermissionDenied);
-      case ERROR_PATH_NOT_FOUND:
-      case ERROR_INVALID_DRIVE: Raise(ErrorNumber::kPathNotFound);
-      default: Raise(ErrorNumber::kPathFileAccessError);
-    }
+  // A planted link is replaced, not followed: the file is opened as itself and must be a plain disk file.
+  constexpr DWORD kAsItself = FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT;
+  unique_kernel_handle file(OpenForWriting(local, OPEN_ALWAYS, kAsItself));
+  BY_HANDLE_FILE_INFORMATION info{};
+  if (!::GetFileInformationByHandle(file.get(), &info) || ::GetFileType(file.get()) != FILE_TYPE_DISK) {
+    Raise(ErrorNumber::kPermissionDenied);
   }
-  unique_kernel_handle file(created);
+  if (info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) {
+    file.reset();
+    if (!::DeleteFileA(local.c_str())) Raise(ErrorNumber::kPermissionDenied);
+    file = unique_kernel_handle(OpenForWriting(local, CREATE_NEW, kAsItself));
+  }
   DWORD written = 0;
   const BOOL ok = ::WriteFile(file.get(), content.data(), static_cast<DWORD>(content.size()), &written, nullptr);
-  if (!ok || written != content.size()) Raise(ErrorNumber::kPathFileAccessError);
+  if (!ok || written != content.size() || !::SetEndOfFile(file.get())) Raise(ErrorNumber::kPathFileAccessError);
 }
 
 void MessageBoxPrompt::MessageBox(TextView prompt, TextView title) {

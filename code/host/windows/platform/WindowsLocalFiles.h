@@ -12,14 +12,16 @@ class WindowsLocalFiles final : public LocalFiles {
   // `lastError` and `codePage` must outlive this object.
   WindowsLocalFiles(LastError& lastError, CodePage& codePage) : lastError_(lastError), codePage_(codePage) {}
   bool DeleteFile(TextView path) override;
-  // Search handles are numbers of this object's own for the system's find handles.
+  // Search handles are numbers of this object's own for the system's find handles. A path with a wildcard is
+  // refused (123): the control wants the record of the file it names.
   Handle FindFirstFile(TextView path, FindData& record) override;
   void FindClose(Handle search) override;
   Text GetTempPath() override;
   std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override;
   // c:\quit.txt, where the command-line client's script has always been.
   Text QuitScriptPath() override;
-  // Raises 70 (access), 76 (path) or 75 (anything else) when the file cannot be written.
+  // Writes a plain file only: a planted link is replaced, never followed. Raises 70 (access, not a plain
+  // file), 76 (path) or 75 (anything else) when the file cannot be written.
   void WriteTextFile(TextView path, TextView line) override;
 
  private:

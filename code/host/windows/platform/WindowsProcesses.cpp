@@ -25,6 +25,31 @@ namespace {
   }
 }
 
+// The program that a command line names first, found in the system directory or on PATH, never in the working
+// directory, where anyone who can write there could plant it; an empty text when it is nowhere.
+std::string FindProgram(const std::string& commandLine) {
+  std::string name;
+  if (!commandLine.empty() && commandLine[0] == '"') {
+    name = commandLine.substr(1, commandLine.find('"', 1) - 1);
+  } else {
+    name = commandLine.substr(0, commandLine.find_first_of(" \t"));
+  }
+  if (name.empty()) return std::string();
+  if (name.find_first_of("\\/:") != std::string::npos) return name;
+  char system[MAX_PATH];
+  const UINT length = ::GetSystemDirectoryA(system, sizeof system);
+  std::string searched = length > 0 && length < sizeof system ? std::string(system, length) : std::string();
+  const DWORD pathLength = ::GetEnvironmentVariableA("PATH", nullptr, 0);
+  if (pathLength > 0) {
+    std::string path(pathLength, '\0');
+    path.resize(::GetEnvironmentVariableA("PATH", path.data(), pathLength));
+    searched += ";" + path;
+  }
+  char found[MAX_PATH];
+  const DWORD size = ::SearchPathA(searched.c_str(), name.c_str(), ".exe", sizeof found, found, nullptr);
+  return size > 0 && size < sizeof found ? std::string(found, size) : std::string();
+}
+
 }  // namespace
 
 int32_t WindowsProcesses::PathFileExists(TextView path) {
@@ -39,6 +64,15 @@ void WindowsProcesses::StartProcess(TextView application, TextView commandLine, 
       ToAnsiArgument(codePage_, commandLine, LineBreaks::kAllowed, line) != 0) {
     Raise(ErrorNumber::kInvalidProcedureCall);
   }
+  if (program.empty()) {
+    program = FindProgram(line);
+    if (program.empty()) Raise(ErrorNumber::kFileNotFound);
+  }
+  // A directory is not a program; Windows says so with 5, Wine with 6.
+  const DWORD attributes = ::GetFileAttributesA(program.c_str());
+  if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+    Raise(ErrorNumber::kPermissionDenied);
+  }
   // CreateProcessA may write into the command line.
   std::vector<char> mutableLine(line.begin(), line.end());
   mutableLine.push_back('\0');
@@ -47,7 +81,7 @@ void WindowsProcesses::StartProcess(TextView application, TextView commandLine, 
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION started{};
-  const BOOL ok = ::CreateProcessA(program.empty() ? nullptr : program.c_str(), mutableLine.data(), nullptr,
+  const BOOL ok = ::CreateProcessA(program.c_str(), mutableLine.data(), nullptr,
                                    nullptr, FALSE, 0, nullptr, nullptr, &startup, &started);
   const DWORD error = ::GetLastError();
   if (!ok) RaiseForStart(error);

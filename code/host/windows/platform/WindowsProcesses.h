@@ -11,8 +11,9 @@ class WindowsProcesses final : public Processes {
  public:
   explicit WindowsProcesses(CodePage& codePage) : codePage_(codePage) {}
   int32_t PathFileExists(TextView path) override;
-  // Raises 53 when the program is not found, 70 when it cannot be run (a directory, not a program, access),
-  // 5 for anything else; both handles of a started process are closed at once.
+  // An empty `application` is looked up from the command line's first word in the system directory and on
+  // PATH, never in the working directory. Raises 53 when the program is not found, 70 when it cannot be run
+  // (a directory, not a program, access), 5 for anything else; both handles of a started process are closed.
   void StartProcess(TextView application, TextView commandLine, int32_t showState) override;
 
  private:
