@@ -233,12 +233,13 @@ def jscript_expectations(name, work, local_temp):
             mode + ".no setparm": "-1", mode + ".no setparm.msg": no_server,
             mode + ".GetFileToFile": "1", mode + ".own": "%s own\r\n" % mode, mode + ".PutFile": "1",
             mode + ".own deleted": "true"})
-    # Wine's FtpFindFirstFileA finds nothing with code 18 (ERROR_NO_MORE_FILES), and finds a folder with code 0.
+    # Wine's FtpFindFirstFileA finds nothing with code 18 (ERROR_NO_MORE_FILES); finding a folder leaves the code
+    # of the failed download.
     missing = error_text(18, "服务器文件或文件夹不存在或拒绝访问。")
     e.update({
         "missing file": "-1", "missing file.msg": missing, "missing file.msg again": missing,
         "missing file.local kept": "keep\r\n",
-        "directory": "-1", "directory.msg": error_text(0, "Target is a folder， but a file name is needed？"),
+        "directory": "-1", "directory.msg": error_text(12003, "Target is a folder， but a file name is needed？"),
         "directory.local kept": "keep\r\n",
         "empty file": "-1", "empty file.msg": "本地文件长度为0，" + wwork + "\\empty.txt",
         "closed port": "-1", "closed port.msg": error_text(12029), "setparm empties the message": "",
