@@ -155,6 +155,14 @@ try {
   var program = work + "\\programs\\record_args.exe";
   step("OpenExefile", function () { return c.OpenExefile(program, "first second"); });
   step("OpenExefileByReg", function () { return c.OpenExefileByReg(regKey, "Programs", "-x \"y z\"", "by-registry.exe"); });
+  step("OpenExefileByReg expandable", function () { return c.OpenExefileByReg(regKey, "E", "", "x.exe"); });
+  step("OpenExefileByReg expandable.msg", function () { return c.getErrorMsg(); });
+  step("OpenExefileByReg multi-string", function () { return c.OpenExefileByReg(regKey, "M", "", "x.exe"); });
+  step("OpenExefileByReg multi-string.msg", function () { return c.getErrorMsg(); });
+  step("OpenExefileByReg number", function () { return c.OpenExefileByReg(regKey, "D", "", "x.exe"); });
+  step("OpenExefileByReg number.msg", function () { return c.getErrorMsg(); });
+  step("OpenExefileByReg number without a zero byte",
+       function () { return c.OpenExefileByReg(regKey + "\\Numbers", "N", "", "x.exe"); });
   step("OpenExefile missing", function () { return c.OpenExefile(work + "\\programs\\none.exe", "a"); });
   step("OpenExefile missing.msg", function () { return c.getErrorMsg(); });
   step("OpenExefileByReg missing value", function () { return c.OpenExefileByReg(regKey, "NoSuchValue", "", "x.exe"); });

@@ -251,6 +251,11 @@ def jscript_expectations(name, work, local_temp):
         "number without a zero byte": "ERROR 5 Invalid procedure call or argument",
         "OpenExefile": "1",
         "OpenExefileByReg": "1",
+        # ReadRegValue reads each kind of value as text: as stored, up to the first NUL, the number's bytes.
+        "OpenExefileByReg expandable": "-1", "OpenExefileByReg expandable.msg": "文件不存在：%TEMP%\\x\\x.exe",
+        "OpenExefileByReg multi-string": "-1", "OpenExefileByReg multi-string.msg": "文件不存在：first\\x.exe",
+        "OpenExefileByReg number": "-1", "OpenExefileByReg number.msg": "文件不存在：*\\x.exe",
+        "OpenExefileByReg number without a zero byte": "ERROR 5 Invalid procedure call or argument",
         "OpenExefile missing": "-1", "OpenExefile missing.msg": "文件不存在：" + wwork + "\\programs\\none.exe",
         "OpenExefileByReg missing value": "-1",
         "OpenExefileByReg missing value.msg": "RegQueryValueEx出错：valuename=NoSuchValue",
