@@ -1,0 +1,393 @@
+// The portable safety logic before <windows.h>, whose S_OK and E_FAIL macros would rename its constants.
+#include "safety/ObjectSafety.h"
+
+#include "com/KadroOcxObject.h"
+
+#include <new>
+
+#include "Handles.h"
+#include "com/BstrText.h"
+#include "com/Module.h"
+#include "com/Registration.h"
+
+namespace kadroo::windows {
+namespace {
+
+// The registry keys and the type library name the same identifiers.
+const wchar_t kSource[] = L"" KADROOA_PROGID;
+
+HRESULT LoadTypeInfo(ITypeInfo** typeInfo) {
+  ITypeLib* library = nullptr;
+  HRESULT hr = ::LoadTypeLibEx(module::Path().c_str(), REGKIND_NONE, &library);
+  if (FAILED(hr)) return hr;
+  hr = library->GetTypeInfoOfGuid(IID__KadroOcx, typeInfo);
+  library->Release();
+  return hr;
+}
+
+const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
+
+// The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
+// its variables): each is converted to the parameter's type for the call and written back after it.
+class ByReferenceArguments {
+ public:
+  ByReferenceArguments(const DISPPARAMS& params, const std::vector<VARTYPE>& byReference)
+      : original_(params), arguments_(params.rgvarg, params.rgvarg + params.cArgs), values_(params.cArgs) {
+    params_ = params;
+    params_.rgvarg = arguments_.data();
+    for (UINT i = 0; i < params.cArgs; ++i) {
+      const UINT position = i < params.cNamedArgs ? static_cast<UINT>(params.rgdispidNamedArgs[i]) : params.cArgs - 1 - i;
+      if (position < byReference.size()) parameterTypes_.push_back({i, byReference[position]});
+    }
+  }
+  ~ByReferenceArguments() {
+    for (VARIANT& value : values_) ::VariantClear(&value);
+  }
+  ByReferenceArguments(const ByReferenceArguments&) = delete;
+  ByReferenceArguments& operator=(const ByReferenceArguments&) = delete;
+
+  // Fails with DISP_E_TYPEMISMATCH, naming the argument, when a value cannot be converted.
+  HRESULT Convert(UINT* argumentError) {
+    for (const auto& [index, type] : parameterTypes_) {
+      VARIANT& argument = arguments_[index];
+      if (type == VT_EMPTY || V_VT(&argument) != (VT_BYREF | VT_VARIANT)) continue;
+      VARIANT& value = values_[index];
+      if (FAILED(::VariantChangeType(&value, V_VARIANTREF(&argument), 0, type))) {
+        if (argumentError != nullptr) *argumentError = index;
+        return DISP_E_TYPEMISMATCH;
+      }
+      V_VT(&argument) = VT_BYREF | type;
+      argument.byref = type == VT_BSTR ? static_cast<void*>(&V_BSTR(&value)) : static_cast<void*>(&V_I4(&value));
+      converted_.push_back(index);
+    }
+    return S_OK;
+  }
+
+  DISPPARAMS* Params() { return &params_; }
+
+  // Moves the values that the call may have changed into the script's variables.
+  void WriteBack() {
+    for (UINT index : converted_) {
+      VARIANT* variable = V_VARIANTREF(&original_.rgvarg[index]);
+      ::VariantClear(variable);
+      *variable = values_[index];
+      ::VariantInit(&values_[index]);
+    }
+  }
+
+ private:
+  struct ParameterType {
+    UINT index;
+    VARTYPE type;
+  };
+  const DISPPARAMS& original_;
+  std::vector<VARIANTARG> arguments_;
+  std::vector<VARIANT> values_;
+  std::vector<ParameterType> parameterTypes_;
+  std::vector<UINT> converted_;
+  DISPPARAMS params_;
+};
+
+}  // namespace
+
+HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  *object = nullptr;
+  try {
+    module::StartThread();
+    ITypeInfo* typeInfo = nullptr;
+    const HRESULT hr = LoadTypeInfo(&typeInfo);
+    if (FAILED(hr)) return hr;
+    KadroOcxObject* created = new KadroOcxObject(typeInfo);
+    const HRESULT result = created->QueryInterface(riid, object);
+    created->Release();
+    return result;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+KadroOcxObject::KadroOcxObject(ITypeInfo* typeInfo) : typeInfo_(typeInfo), control_(platform_.platform()) {
+  module::AddObject();
+  TYPEATTR* attributes = nullptr;
+  if (FAILED(typeInfo_->GetTypeAttr(&attributes))) return;
+  for (WORD i = 0; i < attributes->cFuncs; ++i) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(typeInfo_->GetFuncDesc(i, &function))) continue;
+    Method method{function->memid, {}};
+    for (SHORT p = 0; p < function->cParams; ++p) {
+      const TYPEDESC& type = function->lprgelemdescParam[p].tdesc;
+      method.byReference.push_back(type.vt == VT_PTR ? type.lptdesc->vt : static_cast<VARTYPE>(VT_EMPTY));
+    }
+    methods_.push_back(std::move(method));
+    typeInfo_->ReleaseFuncDesc(function);
+  }
+  typeInfo_->ReleaseTypeAttr(attributes);
+}
+
+KadroOcxObject::~KadroOcxObject() {
+  typeInfo_->Release();
+  module::ReleaseObject();
+}
+
+// Interfaces this object does not list here are not offered.
+STDMETHODIMP KadroOcxObject::QueryInterface(REFIID riid, void** object) {
+  if (object == nullptr) return E_POINTER;
+  struct Offered {
+    const IID& iid;
+    void* (*get)(KadroOcxObject&);
+  };
+  static const Offered kInterfaces[] = {
+      {::IID_IUnknown, [](KadroOcxObject& o) -> void* { return static_cast<_KadroOcx*>(&o); }},
+      {::IID_IDispatch, [](KadroOcxObject& o) -> void* { return static_cast<_KadroOcx*>(&o); }},
+      {IID__KadroOcx, [](KadroOcxObject& o) -> void* { return static_cast<_KadroOcx*>(&o); }},
+      {::IID_IObjectSafety, [](KadroOcxObject& o) -> void* { return static_cast<IObjectSafety*>(&o); }},
+      {IID_ISupportErrorInfo, [](KadroOcxObject& o) -> void* { return static_cast<ISupportErrorInfo*>(&o); }},
+  };
+  for (const Offered& offered : kInterfaces) {
+    if (IsEqualIID(riid, offered.iid)) {
+      *object = offered.get(*this);
+      AddRef();
+      return S_OK;
+    }
+  }
+  *object = nullptr;
+  return E_NOINTERFACE;
+}
+
+STDMETHODIMP_(ULONG) KadroOcxObject::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&references_)); }
+
+STDMETHODIMP_(ULONG) KadroOcxObject::Release() {
+  const LONG left = ::InterlockedDecrement(&references_);
+  if (left == 0) delete this;
+  return static_cast<ULONG>(left);
+}
+
+STDMETHODIMP KadroOcxObject::GetTypeInfoCount(UINT* count) {
+  if (count == nullptr) return E_POINTER;
+  *count = 1;
+  return S_OK;
+}
+
+STDMETHODIMP KadroOcxObject::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) {
+  if (typeInfo == nullptr) return E_POINTER;
+  *typeInfo = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  typeInfo_->AddRef();
+  *typeInfo = typeInfo_;
+  return S_OK;
+}
+
+STDMETHODIMP KadroOcxObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
+  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  return typeInfo_->GetIDsOfNames(names, count, ids);
+}
+
+const KadroOcxObject::Method* KadroOcxObject::FindMethod(DISPID id) const {
+  for (const Method& method : methods_) {
+    if (method.id == id) return &method;
+  }
+  return nullptr;
+}
+
+STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DISPPARAMS* params, VARIANT* result,
+                                    EXCEPINFO* exception, UINT* argumentError) {
+  if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
+  // A container asks for members such as DISPID_SECURITYCTX and trusts an object that answers them.
+  const Method* method = FindMethod(id);
+  if (method == nullptr) return DISP_E_MEMBERNOTFOUND;
+  if (params == nullptr) return E_INVALIDARG;
+  try {
+    ByReferenceArguments arguments(*params, method->byReference);
+    HRESULT hr = arguments.Convert(argumentError);
+    if (FAILED(hr)) return hr;
+    error_.reset();
+    EXCEPINFO raised{};
+    hr = typeInfo_->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
+                           argumentError);
+    arguments.WriteBack();
+    if (error_) {
+      ::SysFreeString(raised.bstrSource);
+      ::SysFreeString(raised.bstrDescription);
+      ::SysFreeString(raised.bstrHelpFile);
+      raised = EXCEPINFO{};
+      raised.scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error_->number());
+      raised.bstrSource = ::SysAllocString(kSource);
+      raised.bstrDescription = ToBstr(error_->description());
+      error_.reset();
+      hr = DISP_E_EXCEPTION;
+    }
+    if (exception != nullptr) {
+      *exception = raised;
+    } else {
+      ::SysFreeString(raised.bstrSource);
+      ::SysFreeString(raised.bstrDescription);
+      ::SysFreeString(raised.bstrHelpFile);
+    }
+    return hr;
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  } catch (...) {
+    return E_UNEXPECTED;
+  }
+}
+
+HRESULT KadroOcxObject::Fail(const RuntimeError& error) {
+  error_ = error;
+  ICreateErrorInfo* create = nullptr;
+  if (SUCCEEDED(::CreateErrorInfo(&create))) {
+    unique_bstr description(ToBstr(error.description()));
+    create->SetGUID(IID__KadroOcx);
+    create->SetSource(const_cast<LPOLESTR>(kSource));
+    create->SetDescription(description.get());
+    IErrorInfo* info = nullptr;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
+      ::SetErrorInfo(0, info);
+      info->Release();
+    }
+    create->Release();
+  }
+  return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error.number());
+}
+
+template <typename Call>
+HRESULT KadroOcxObject::Run(Call&& call) {
+  try {
+    call();
+    return S_OK;
+  } catch (...) {
+    try {
+      return Fail(ToRuntimeError(std::current_exception()));
+    } catch (...) {
+      return E_OUTOFMEMORY;
+    }
+  }
+}
+
+#define KADROOA_CHECK_POINTER(p) \
+  if ((p) == nullptr) return E_POINTER
+
+STDMETHODIMP KadroOcxObject::isInstalled(LONG* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.isInstalled(); });
+}
+
+STDMETHODIMP KadroOcxObject::setparm(BSTR aParm, BSTR aSplit, LONG aUseInternetFlagPassive, VARIANT* result) {
+  KADROOA_CHECK_POINTER(result);
+  ::VariantInit(result);
+  return Run([&] { control_.setparm(ToText(aParm), ToText(aSplit), aUseInternetFlagPassive); });
+}
+
+STDMETHODIMP KadroOcxObject::getMoBanFile(BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.getMoBanFile()); });
+}
+
+STDMETHODIMP KadroOcxObject::getLocalFile(BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.getLocalFile()); });
+}
+
+STDMETHODIMP KadroOcxObject::setLocalFile(BSTR* asLocalFile, LONG* result) {
+  KADROOA_CHECK_POINTER(asLocalFile);
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.setLocalFile(ToText(*asLocalFile)); });
+}
+
+STDMETHODIMP KadroOcxObject::getRemoteFile(BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.getRemoteFile()); });
+}
+
+STDMETHODIMP KadroOcxObject::getErrorMsg(BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.getErrorMsg()); });
+}
+
+STDMETHODIMP KadroOcxObject::getTiShiMsg(BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.getTiShiMsg()); });
+}
+
+STDMETHODIMP KadroOcxObject::getFile(BSTR* szremotefile, BSTR* asMobanFile, LONG* result) {
+  KADROOA_CHECK_POINTER(szremotefile);
+  KADROOA_CHECK_POINTER(asMobanFile);
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.getFile(ToText(*szremotefile), ToText(*asMobanFile)); });
+}
+
+STDMETHODIMP KadroOcxObject::GetFileToFile(BSTR* rfilepath, BSTR* lfilepath, LONG* result) {
+  KADROOA_CHECK_POINTER(rfilepath);
+  KADROOA_CHECK_POINTER(lfilepath);
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.GetFileToFile(ToText(*rfilepath), ToText(*lfilepath)); });
+}
+
+STDMETHODIMP KadroOcxObject::saveFile(LONG* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.saveFile(); });
+}
+
+STDMETHODIMP KadroOcxObject::PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath, LONG* bDeleteLocalFile,
+                                     LONG* result) {
+  KADROOA_CHECK_POINTER(sLocalFilePath);
+  KADROOA_CHECK_POINTER(sRemoteFilePath);
+  KADROOA_CHECK_POINTER(bDeleteLocalFile);
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] {
+    const int32_t deleteLocalFile = *bDeleteLocalFile;
+    *result = control_.PutFile(ToText(*sLocalFilePath), ToText(*sRemoteFilePath), deleteLocalFile);
+  });
+}
+
+STDMETHODIMP KadroOcxObject::Dispose(LONG* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.Dispose(); });
+}
+
+STDMETHODIMP KadroOcxObject::GetAllRegValue(BSTR key, BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.GetAllRegValue(ToText(key))); });
+}
+
+STDMETHODIMP KadroOcxObject::OpenExefile(BSTR filepath, BSTR parm, LONG* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = control_.OpenExefile(ToText(filepath), ToText(parm)); });
+}
+
+STDMETHODIMP KadroOcxObject::OpenExefileByReg(BSTR regkey, BSTR regValuename, BSTR parm, BSTR exefilename,
+                                              LONG* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] {
+    *result = control_.OpenExefileByReg(ToText(regkey), ToText(regValuename), ToText(parm), ToText(exefilename));
+  });
+}
+
+STDMETHODIMP KadroOcxObject::GetErr(LONG lErrorCode, BSTR serrormsg, BSTR* result) {
+  KADROOA_CHECK_POINTER(result);
+  return Run([&] { *result = ToBstr(control_.GetErr(lErrorCode, ToText(serrormsg))); });
+}
+
+#undef KADROOA_CHECK_POINTER
+
+STDMETHODIMP KadroOcxObject::GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) {
+  if (supported == nullptr || enabled == nullptr) return E_POINTER;
+  uint32_t supportedOptions = *supported;
+  uint32_t enabledOptions = *enabled;
+  const HRESULT hr = IObjectSafety_GetInterfaceSafetyOptions(AsGuid(riid), &supportedOptions, &enabledOptions);
+  *supported = supportedOptions;
+  *enabled = enabledOptions;
+  return hr;
+}
+
+STDMETHODIMP KadroOcxObject::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
+  return IObjectSafety_SetInterfaceSafetyOptions(AsGuid(riid), mask, enabled);
+}
+
+STDMETHODIMP KadroOcxObject::InterfaceSupportsErrorInfo(REFIID riid) {
+  return IsEqualIID(riid, IID__KadroOcx) || IsEqualIID(riid, ::IID_IDispatch) ? S_OK : S_FALSE;
+}
+
+}  // namespace kadroo::windows

@@ -1,0 +1,93 @@
+#pragma once
+// The COM object of the control: _KadroOcx (dual, dispatched through the type library), IObjectSafety and
+// ISupportErrorInfo over one KadroOcx on the Windows platform. Each method converts its arguments, calls the
+// control and converts the result; a run-time error reaches the caller as DISP_E_EXCEPTION.
+#include <optional>
+#include <vector>
+
+// The control's headers before <windows.h>, whose macros (DeleteFile, MessageBox...) would rename their members.
+#include "control/KadroOcx.h"
+#include "platform/WindowsPlatform.h"
+
+#include <windows.h>
+#include <objsafe.h>
+#include <oleauto.h>
+
+#include "KadroOA.h"
+
+namespace kadroo::windows {
+
+class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISupportErrorInfo {
+ public:
+  // Creates an object and asks it for `riid`.
+  static HRESULT Create(REFIID riid, void** object);
+
+  // IUnknown
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
+  STDMETHODIMP_(ULONG) AddRef() override;
+  STDMETHODIMP_(ULONG) Release() override;
+
+  // IDispatch
+  STDMETHODIMP GetTypeInfoCount(UINT* count) override;
+  STDMETHODIMP GetTypeInfo(UINT index, LCID locale, ITypeInfo** typeInfo) override;
+  STDMETHODIMP GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID locale, DISPID* ids) override;
+  STDMETHODIMP Invoke(DISPID id, REFIID riid, LCID locale, WORD flags, DISPPARAMS* params, VARIANT* result,
+                      EXCEPINFO* exception, UINT* argumentError) override;
+
+  // _KadroOcx
+  STDMETHODIMP isInstalled(LONG* result) override;
+  STDMETHODIMP setparm(BSTR aParm, BSTR aSplit, LONG aUseInternetFlagPassive, VARIANT* result) override;
+  STDMETHODIMP getMoBanFile(BSTR* result) override;
+  STDMETHODIMP getLocalFile(BSTR* result) override;
+  STDMETHODIMP setLocalFile(BSTR* asLocalFile, LONG* result) override;
+  STDMETHODIMP getRemoteFile(BSTR* result) override;
+  STDMETHODIMP getErrorMsg(BSTR* result) override;
+  STDMETHODIMP getTiShiMsg(BSTR* result) override;
+  STDMETHODIMP getFile(BSTR* szremotefile, BSTR* asMobanFile, LONG* result) override;
+  STDMETHODIMP GetFileToFile(BSTR* rfilepath, BSTR* lfilepath, LONG* result) override;
+  STDMETHODIMP saveFile(LONG* result) override;
+  STDMETHODIMP PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath, LONG* bDeleteLocalFile, LONG* result) override;
+  STDMETHODIMP Dispose(LONG* result) override;
+  STDMETHODIMP GetAllRegValue(BSTR key, BSTR* result) override;
+  STDMETHODIMP OpenExefile(BSTR filepath, BSTR parm, LONG* result) override;
+  STDMETHODIMP OpenExefileByReg(BSTR regkey, BSTR regValuename, BSTR parm, BSTR exefilename, LONG* result) override;
+  STDMETHODIMP GetErr(LONG lErrorCode, BSTR serrormsg, BSTR* result) override;
+
+  // IObjectSafety
+  STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
+  STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;
+
+  // ISupportErrorInfo
+  STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
+
+  // For the container side: message boxes are owned by this window while the control is sited.
+  void SetOwnerWindow(HWND owner) { platform_.SetOwnerWindow(owner); }
+
+ private:
+  // A method of the type library, with the base type of each by-reference parameter (VT_EMPTY when by value).
+  struct Method {
+    DISPID id;
+    std::vector<VARTYPE> byReference;
+  };
+
+  explicit KadroOcxObject(ITypeInfo* typeInfo);
+  ~KadroOcxObject();
+  KadroOcxObject(const KadroOcxObject&) = delete;
+  KadroOcxObject& operator=(const KadroOcxObject&) = delete;
+
+  const Method* FindMethod(DISPID id) const;
+  // Runs `call`, turning whatever it throws into the HRESULT of a run-time error, remembered for Invoke.
+  template <typename Call>
+  HRESULT Run(Call&& call);
+  HRESULT Fail(const RuntimeError& error);
+
+  LONG references_ = 1;
+  ITypeInfo* typeInfo_;
+  std::vector<Method> methods_;
+  WindowsPlatform platform_;
+  KadroOcx control_;
+  // The run-time error of the method that Invoke is running.
+  std::optional<RuntimeError> error_;
+};
+
+}  // namespace kadroo::windows
