@@ -109,7 +109,11 @@ HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
   }
 }
 
-KadroOcxObject::KadroOcxObject(ITypeInfo* typeInfo) : typeInfo_(typeInfo), control_(platform_.platform()) {
+KadroOcxObject::KadroOcxObject(ITypeInfo* typeInfo)
+    : typeInfo_(typeInfo),
+      control_(platform_.platform()),
+      embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx,
+                 [this](HWND owner) { platform_.SetOwnerWindow(owner); }) {
   module::AddObject();
   TYPEATTR* attributes = nullptr;
   if (FAILED(typeInfo_->GetTypeAttr(&attributes))) return;
@@ -153,8 +157,7 @@ STDMETHODIMP KadroOcxObject::QueryInterface(REFIID riid, void** object) {
       return S_OK;
     }
   }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return embedding_.QueryEmbeddingInterface(riid, object);
 }
 
 STDMETHODIMP_(ULONG) KadroOcxObject::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&references_)); }

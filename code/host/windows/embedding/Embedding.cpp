@@ -4,6 +4,7 @@
 #include <atomic>
 #include <utility>
 
+#include "host/windows/com/Registration.h"
 #include "host/windows/embedding/Label.h"
 
 namespace kadroo::windows {
@@ -303,9 +304,13 @@ STDMETHODIMP Embedding::EnumAdvise(IEnumSTATDATA** advises) {
   return adviseHolder_ ? adviseHolder_->EnumAdvise(advises) : S_OK;
 }
 
+// The same status for every aspect as the registry gives containers that read it before creating the control:
+// activated as soon as it is visible, sited before it is loaded or initialised.
 STDMETHODIMP Embedding::GetMiscStatus(DWORD, DWORD* status) {
   if (!status) return E_POINTER;
-  *status = kMiscStatus;
+  static_assert((registration::kMiscStatus & (OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST)) ==
+                (OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST));
+  *status = registration::kMiscStatus;
   return S_OK;
 }
 

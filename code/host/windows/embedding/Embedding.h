@@ -10,11 +10,6 @@
 
 namespace kadroo::windows {
 
-// The control's status bits for every aspect: activated as soon as it is visible, given its client site before it
-// is loaded or initialised, and drawn in place inside its container's window.
-inline constexpr DWORD kMiscStatus = OLEMISC_RECOMPOSEONRESIZE | OLEMISC_CANTLINKINSIDE | OLEMISC_INSIDEOUT |
-                                     OLEMISC_ACTIVATEWHENVISIBLE | OLEMISC_SETCLIENTSITEFIRST;
-
 // Part of the control object's COM identity: every IUnknown call on these interfaces goes to `outer`, the object,
 // whose QueryInterface hands the interfaces it does not implement itself to QueryEmbeddingInterface. The object
 // owns this part as a member, so `outer` outlives it; it holds no reference on `outer`.
