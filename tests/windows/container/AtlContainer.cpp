@@ -34,9 +34,8 @@ int wmain(int argc, wchar_t** argv) {
   EXPECT_TRUE(atl != nullptr);
   using AtlAxWinInitFunction = BOOL(WINAPI*)();
   using AtlAxGetControlFunction = HRESULT(WINAPI*)(HWND, IUnknown**);
-  const auto atlAxWinInit = reinterpret_cast<AtlAxWinInitFunction>(::GetProcAddress(atl, "AtlAxWinInit"));
-  const auto atlAxGetControl = reinterpret_cast<AtlAxGetControlFunction>(::GetProcAddress(atl, "AtlAxGetControl"));
-  EXPECT_TRUE(atlAxWinInit && atlAxGetControl);
+  const auto atlAxWinInit = Export<AtlAxWinInitFunction>(atl, "AtlAxWinInit");
+  const auto atlAxGetControl = Export<AtlAxGetControlFunction>(atl, "AtlAxGetControl");
   EXPECT_TRUE(atlAxWinInit());
 
   WNDCLASSW frameClass{};

@@ -20,6 +20,14 @@ void Expect(bool condition, const char* what, int line);
 #define EXPECT_OK(call) ::kadroo::test::Expect((call), S_OK, #call, __LINE__)
 #define EXPECT_TRUE(condition) ::kadroo::test::Expect(static_cast<bool>(condition), #condition, __LINE__)
 
+// The export `name` of `module` as a function of type `Function`; fails the program when it is missing.
+template <typename Function>
+Function Export(HMODULE module, const char* name) {
+  const auto address = reinterpret_cast<void*>(::GetProcAddress(module, name));
+  if (!address) Fail(std::string("no export ") + name);
+  return reinterpret_cast<Function>(address);
+}
+
 std::wstring Widen(const char* text);
 std::string Narrow(const std::wstring& text);
 // The whole file as UTF-16; a script file is UTF-8.

@@ -8,6 +8,7 @@
 #include "ContainerTest.h"
 
 #include <objsafe.h>
+#include <olectl.h>
 
 #include <cstdio>
 #include <map>
@@ -313,9 +314,8 @@ void CheckUnloading(const CLSID& clsid) {
   EXPECT_TRUE(server != nullptr);
   using CanUnload = HRESULT(STDAPICALLTYPE*)();
   using GetClassObject = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
-  const auto canUnload = reinterpret_cast<CanUnload>(::GetProcAddress(server, "DllCanUnloadNow"));
-  const auto getClassObject = reinterpret_cast<GetClassObject>(::GetProcAddress(server, "DllGetClassObject"));
-  EXPECT_TRUE(canUnload && getClassObject);
+  const auto canUnload = Export<CanUnload>(server, "DllCanUnloadNow");
+  const auto getClassObject = Export<GetClassObject>(server, "DllGetClassObject");
 
   EXPECT_HR(canUnload(), S_OK);
   IClassFactory* factory = nullptr;
