@@ -3,7 +3,8 @@
 #
 #   build_msi DIR   writes DIR/KadroOA.wxs from the registration table (through a small native program that includes
 #                   it) and makes DIR/KadroOA.msi with wixl from DIR/win32/KadroOA.ocx and DIR/win64/KadroOA.ocx:
-#                   one per-machine package holding both builds, each registered in its own registry view.
+#                   one per-machine package for 64-bit Windows holding both builds, each registered in its own
+#                   registry view; and DIR/KadroOA-x86.msi, the x86 build alone, for 32-bit Windows.
 
 build_msi() {
   local dir=$1
@@ -16,4 +17,6 @@ build_msi() {
   # wixl finds a relative source beside the .wxs.
   "$generator" win32/KadroOA.ocx win64/KadroOA.ocx >"$dir/KadroOA.wxs"
   wixl -a x64 -o "$dir/KadroOA.msi" "$dir/KadroOA.wxs"
+  "$generator" win32/KadroOA.ocx >"$dir/KadroOA-x86.wxs"
+  wixl -a x86 -o "$dir/KadroOA-x86.msi" "$dir/KadroOA-x86.wxs"
 }

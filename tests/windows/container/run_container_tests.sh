@@ -24,7 +24,7 @@ readonly EDIT_TEXT=" Second paragraph, written by the clerk."
 passed=0
 failed=0
 
-for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi \
+for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi \
   build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
   [ -f "$file" ] || { echo "missing $file: run scripts/build windows first" >&2; exit 1; }
 done
@@ -83,7 +83,7 @@ atl_container() {
   local pid=$!
   for _ in $(seq 1 300); do grep -q '^ready' "$output" && break; sleep 0.1; done
   cat "$output"
-  grep -q '^ready' "$output" || { kill "$pid"; return 1; }
+  grep -q "^ready" "$output" || { kill "$pid" 2>/dev/null; return 1; }
   read -r _ x y width height < <(grep '^label' "$output")
   import -window root "$OUT/atl-$bits.png"
   touch "$OUT/atl-done"
@@ -207,6 +207,16 @@ creation_fails() {
   [ "$status" = 3 ] && grep -qi -e '800401f3' -e 'invalid class string' <<<"$said"
 }
 
+# The package for 32-bit Windows, tried on the 64-bit prefix: the x86 build alone, in its own view.
+x86_package() {
+  wine msiexec /i "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
+  cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx" && [ ! -e "$PROGRAM_FILES_64" ] || return 1
+  installed_call 32 || return 1
+  wine msiexec /x "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
+  registry_of_ours >"$OUT/registry-after-x86.txt"
+  [ ! -s "$OUT/registry-after-x86.txt" ] && [ ! -e "$PROGRAM_FILES_32" ]
+}
+
 check "msiexec /i /qn installs both builds under Program Files" msi_install
 for bits in 32 64; do
   check "cscript creates $PROGID from the installed control and calls it ($bits-bit)" installed_call "$bits"
@@ -216,6 +226,7 @@ check "msiexec /x /qn removes every file and key" msi_uninstall
 for bits in 32 64; do
   check "after the uninstall creating $PROGID fails with invalid class string ($bits-bit)" creation_fails "$bits"
 done
+check "KadroOA-x86.msi installs the x86 build alone, cscript calls it, /x removes it" x86_package
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -1,8 +1,9 @@
-// Writes the WiX source of KadroOA.msi: both builds of the control under Program Files, each registered in its own
+// Writes the WiX source of the control's installer: the builds under Program Files, each registered in its own
 // registry view with the entries of the registration table that DllRegisterServer writes, so that the package and
 // regsvr32 cannot come to differ. A build tool: it runs on the build machine, never on a clerk's.
 //
-//   WixSource X86-OCX X64-OCX > KadroOA.wxs ; wixl -a x64 -o KadroOA.msi KadroOA.wxs
+//   WixSource X86-OCX X64-OCX > KadroOA.wxs ; wixl -a x64 -o KadroOA.msi KadroOA.wxs          (64-bit Windows)
+//   WixSource X86-OCX > KadroOA-x86.wxs ; wixl -a x86 -o KadroOA-x86.msi KadroOA-x86.wxs      (32-bit Windows)
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -79,29 +80,30 @@ void WriteBuild(std::ostream& out, const Build& build) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 3) {
-    std::cerr << "usage: " << argv[0] << " X86-OCX X64-OCX\n";
+  if (argc != 2 && argc != 3) {
+    std::cerr << "usage: " << argv[0] << " X86-OCX [X64-OCX]\n";
     return 2;
   }
+  const bool both = argc == 3;
   const Build x86{"KadroOA32", "{C37938E5-6A3D-437A-9325-054F9C01C19B}", "ProgramFilesFolder", "INSTALLDIR32",
                   "KadroOA32.ocx", "no", "win32", argv[1]};
   const Build x64{"KadroOA64", "{62BC2440-FA61-4D87-8677-EBE012D582D2}", "ProgramFiles64Folder", "INSTALLDIR64",
-                  "KadroOA64.ocx", "yes", "win64", argv[2]};
+                  "KadroOA64.ocx", "yes", "win64", both ? argv[2] : ""};
   std::ostream& out = std::cout;
   out << "<?xml version=\"1.0\" encoding=\"utf-8\"?>\n"
       << "<Wix xmlns=\"http://schemas.microsoft.com/wix/2006/wi\">\n"
       << "  <Product Id=\"*\" Name=\"KadroOA\" Language=\"1033\" Version=\"2.42.0\" Manufacturer=\"KadroOA\"\n"
       << "           UpgradeCode=\"{0A8BDDE9-3BD1-41F1-AAC2-31CF93A07F69}\">\n"
       << "    <Package InstallerVersion=\"200\" Compressed=\"yes\" InstallScope=\"perMachine\"\n"
-      << "             Description=\"KadroOA control, x86 and x64\"/>\n"
+      << "             Description=\"KadroOA control, " << (both ? "x86 and x64" : "x86") << "\"/>\n"
       << "    <Media Id=\"1\" Cabinet=\"KadroOA.cab\" EmbedCab=\"yes\"/>\n"
       << "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n";
   WriteBuild(out, x86);
-  WriteBuild(out, x64);
+  if (both) WriteBuild(out, x64);
   out << "    </Directory>\n"
       << "    <Feature Id=\"Control\" Level=\"1\">\n"
       << "      <ComponentRef Id=\"" << x86.component << "\"/>\n"
-      << "      <ComponentRef Id=\"" << x64.component << "\"/>\n"
+      << (both ? std::string("      <ComponentRef Id=\"") + x64.component + "\"/>\n" : std::string())
       << "    </Feature>\n"
       << "  </Product>\n"
       << "</Wix>\n";
