@@ -123,7 +123,7 @@ STDMETHODIMP PageScripts::OnScriptError(IActiveScriptError* error) {
   LONG column = 0;
   error->GetSourcePosition(&context, &line, &column);
   wchar_t where[64];
-  std::swprintf(where, 64, L"line %lu: 0x%08lX ", line + 1, static_cast<unsigned long>(exception.scode));
+  std::swprintf(where, 64, L"line %lu: 0x%08lX ", line, static_cast<unsigned long>(exception.scode));
   error_ = where + std::wstring(exception.bstrDescription ? exception.bstrDescription : L"(no description)");
   ::SysFreeString(exception.bstrSource);
   ::SysFreeString(exception.bstrDescription);

@@ -126,6 +126,8 @@ page_container() {
     "vbs:$(windows_path "$OUT/page.vbs")" "vbs:$(windows_path "$PWD/$HERE/page_cycle.vbs")")
   (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" \
     "$(windows_path "$OUT")" "${scripts[@]}") || status=1
+  # A container that ended without showing the box leaves the closer waiting for it.
+  kill "$closer" 2>/dev/null
   wait "$closer" || status=1
   cat "$OUT/page-$bits-box.log"
   cp "$OUT/page-draw.bmp" "$OUT/page-$bits-draw.bmp" 2>/dev/null
