@@ -15,13 +15,6 @@ void ReleaseAndClear(Interface*& pointer) {
   if (pointer) std::exchange(pointer, nullptr)->Release();
 }
 
-HINSTANCE ThisModule() {
-  HMODULE module = nullptr;
-  ::GetModuleHandleExW(GET_MODULE_HANDLE_EX_FLAG_FROM_ADDRESS | GET_MODULE_HANDLE_EX_FLAG_UNCHANGED_REFCOUNT,
-                       reinterpret_cast<LPCWSTR>(&ThisModule), &module);
-  return module;
-}
-
 // Pixels on the screen to the HIMETRIC units in which containers size their controls.
 SIZEL PixelsToHimetric(SIZE pixels) {
   int dpiX = 96, dpiY = 96;
@@ -286,12 +279,11 @@ STDMETHODIMP Embedding::GetExtent(DWORD aspect, SIZEL* size) {
   return S_OK;
 }
 
+HRESULT Embedding::MakeAdviseHolder() { return adviseHolder_ ? S_OK : ::CreateOleAdviseHolder(&adviseHolder_); }
+
 STDMETHODIMP Embedding::Advise(IAdviseSink* sink, DWORD* cookie) {
-  if (!adviseHolder_) {
-    const HRESULT result = ::CreateOleAdviseHolder(&adviseHolder_);
-    if (FAILED(result)) return result;
-  }
-  return adviseHolder_->Advise(sink, cookie);
+  const HRESULT result = MakeAdviseHolder();
+  return FAILED(result) ? result : adviseHolder_->Advise(sink, cookie);
 }
 
 STDMETHODIMP Embedding::Unadvise(DWORD cookie) {
@@ -301,7 +293,8 @@ STDMETHODIMP Embedding::Unadvise(DWORD cookie) {
 STDMETHODIMP Embedding::EnumAdvise(IEnumSTATDATA** advises) {
   if (!advises) return E_POINTER;
   *advises = nullptr;
-  return adviseHolder_ ? adviseHolder_->EnumAdvise(advises) : S_OK;
+  const HRESULT result = MakeAdviseHolder();
+  return FAILED(result) ? result : adviseHolder_->EnumAdvise(advises);
 }
 
 // The same status for every aspect as the registry gives containers that read it before creating the control:

@@ -149,7 +149,7 @@ class Embedding final : public IOleObject,
   HRESULT ActivateInPlace(IOleClientSite* site, HWND parent, LPCRECT position);
   void UserControl_InitProperties();
   void SiteWindowChanged(HWND window);
-  void ViewChanged();
+  HRESULT MakeAdviseHolder();
 
   IUnknown* outer_;
   CLSID clsid_;

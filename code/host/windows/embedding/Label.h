@@ -7,6 +7,9 @@ namespace kadroo::windows {
 
 inline constexpr wchar_t kLabelCaption[] = L"KadroOa v2.42";
 
+// The module that holds this code (the control's library), for its window class and its type library.
+HMODULE ThisModule();
+
 // Paints the label over all of `bounds` (device units of `dc`).
 void PaintLabel(HDC dc, const RECT& bounds);
 
