@@ -156,13 +156,14 @@ readonly PROGRAM_FILES_32="$WINEPREFIX/drive_c/Program Files (x86)/KadroOA"
 readonly INSTALLED_64='C:\Program Files\KadroOA\KadroOA.ocx'
 readonly INSTALLED_32='C:\Program Files (x86)\KadroOA\KadroOA.ocx'
 
-# Everything of ours under HKEY_CLASSES_ROOT in both registry views, one line per key and per value (each with its
-# key and view), sorted: the order in which values were written does not matter.
+# Everything of ours among the machine's classes (HKEY_CLASSES_ROOT without the user's own) in both registry
+# views, one line per key and per value (each with its key and view), sorted: the order in which values were
+# written does not matter. A per-user install would not show here.
 registry_of_ours() {
   local bits key
   for bits in 32 64; do
     for key in "${registered_keys[@]}"; do
-      wine_bits "$bits" reg query "HKCR\\$key" /s 2>/dev/null |
+      wine_bits "$bits" reg query "HKLM\\Software\\Classes\\$key" /s 2>/dev/null |
         awk -v view="$bits" '/^HKEY_/ { key = $0; print view " " key } /^    / { print view " " key " :: " $0 }'
     done
   done | tr -d '\r' | sort
