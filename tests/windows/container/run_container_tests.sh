@@ -9,7 +9,7 @@
 # Needs `scripts/build windows` first. Artifacts (screenshots, bitmaps, logs) go to build/container-tests.
 # Prints one line per check and "N passed, N failed"; exits non-zero when any failed.
 set -uo pipefail
-cd "$(dirname "$0")/../../.."
+cd "$(dirname "$0")/../../.." || exit 1
 source scripts/lib/packages.sh
 source scripts/lib/wine.sh
 source scripts/lib/vsftpd.sh
@@ -43,7 +43,8 @@ exec 3>"$OUT/display"
 Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$OUT/xvfb.log" 2>&1 &
 xvfb_pid=$!
 for _ in $(seq 1 50); do [ -s "$OUT/display" ] && break; sleep 0.1; done
-export DISPLAY=:$(head -1 "$OUT/display")
+DISPLAY=:$(head -1 "$OUT/display")
+export DISPLAY
 rm -rf build/wine-container
 wine_prefix "$PWD/build/wine-container"
 vsftpd_start "$OUT/ftp-root" || exit 1
@@ -74,7 +75,8 @@ wine_bits() {
 }
 
 atl_container() {
-  local bits=$1 output=$OUT/atl-$bits.out
+  local bits=$1
+  local output=$OUT/atl-$bits.out
   rm -f "$OUT/atl-done"
   local script
   script=$(windows_path "$PWD/$HERE/atl_call.js")
@@ -199,7 +201,10 @@ msi_uninstall() {
   wine msiexec /x "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
   registry_of_ours >"$OUT/registry-after.txt"
   [ ! -s "$OUT/registry-after.txt" ] || { echo "left by the uninstall:"; cat "$OUT/registry-after.txt"; return 1; }
-  [ ! -e "$PROGRAM_FILES_64" ] && [ ! -e "$PROGRAM_FILES_32" ] || { ls -lR "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"; return 1; }
+  if [ -e "$PROGRAM_FILES_64" ] || [ -e "$PROGRAM_FILES_32" ]; then
+    ls -lR "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
+    return 1
+  fi
 }
 
 creation_fails() {
