@@ -48,8 +48,7 @@ HRESULT Call(IDispatch* object, DISPID id, VARIANTARG* reversedArguments, UINT c
              EXCEPINFO* exception) {
   DISPPARAMS params{reversedArguments, nullptr, count, 0};
   UINT argumentError = 0;
-  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, exception,
-                        &argumentError);
+  return object->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, exception, &argumentError);
 }
 
 DWORD EnabledForScripting(IUnknown* object) {
@@ -60,6 +59,135 @@ DWORD EnabledForScripting(IUnknown* object) {
   safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled);
   safety->Release();
   return enabled;
+}
+
+std::wstring TypeName(ITypeInfo* typeInfo, const TYPEDESC& type) {
+  switch (type.vt) {
+    case VT_PTR:
+      return TypeName(typeInfo, *type.lptdesc) + L"*";
+    case VT_BSTR:
+      return L"BSTR";
+    case VT_I4:
+      return L"long";
+    case VT_VARIANT:
+      return L"VARIANT";
+    case VT_HRESULT:
+      return L"HRESULT";
+    default:
+      return L"?";
+  }
+}
+
+// The interface's methods as "name(type param, ...)" in the order of its table; [out, retval] is marked "retval".
+std::wstring DescribeMethods(ITypeInfo* interfaceInfo) {
+  std::wstring text;
+  TYPEATTR* attributes = nullptr;
+  if (FAILED(interfaceInfo->GetTypeAttr(&attributes))) return L"no attributes";
+  for (WORD i = 0; i < attributes->cFuncs; ++i) {
+    FUNCDESC* function = nullptr;
+    if (FAILED(interfaceInfo->GetFuncDesc(i, &function))) return L"no function";
+    BSTR names[8] = {};
+    UINT count = 0;
+    interfaceInfo->GetNames(function->memid, names, 8, &count);
+    text += std::wstring(names[0]) + L"(";
+    for (SHORT p = 0; p < function->cParams; ++p) {
+      const ELEMDESC& parameter = function->lprgelemdescParam[p];
+      if (p > 0) text += L", ";
+      if (parameter.paramdesc.wParamFlags & PARAMFLAG_FRETVAL) text += L"retval ";
+      text += TypeName(interfaceInfo, parameter.tdesc);
+      if (static_cast<UINT>(p + 1) < count) text += L" " + std::wstring(names[p + 1]);
+    }
+    text += L")\n";
+    for (BSTR name : names) ::SysFreeString(name);
+    interfaceInfo->ReleaseFuncDesc(function);
+  }
+  interfaceInfo->ReleaseTypeAttr(attributes);
+  return text;
+}
+
+// The scripted interface as the type library declares it.
+void CheckTypeLibrary(IDispatch* control) {
+  ITypeInfo* dispatchInfo = nullptr;
+  if (FAILED(control->GetTypeInfo(0, LOCALE_USER_DEFAULT, &dispatchInfo))) {
+    Check("type information", false, "GetTypeInfo");
+    return;
+  }
+  HREFTYPE interfaceType = 0;
+  ITypeInfo* interfaceInfo = nullptr;
+  if (FAILED(dispatchInfo->GetRefTypeOfImplType(-1, &interfaceType)) ||
+      FAILED(dispatchInfo->GetRefTypeInfo(interfaceType, &interfaceInfo))) {
+    Check("dual interface", false, "no vtable interface");
+    dispatchInfo->Release();
+    return;
+  }
+  TYPEATTR* attributes = nullptr;
+  interfaceInfo->GetTypeAttr(&attributes);
+  const WORD flags = TYPEFLAG_FHIDDEN | TYPEFLAG_FDUAL | TYPEFLAG_FNONEXTENSIBLE | TYPEFLAG_FOLEAUTOMATION;
+  Check("_KadroOcx hidden, dual, nonextensible, oleautomation", (attributes->wTypeFlags & flags) == flags, "flags",
+        attributes->wTypeFlags);
+  interfaceInfo->ReleaseTypeAttr(attributes);
+  const std::wstring expected =
+      L"isInstalled(retval long* result)\n"
+      L"setparm(BSTR aParm, BSTR aSplit, long aUseInternetFlagPassive, retval VARIANT* result)\n"
+      L"getMoBanFile(retval BSTR* result)\n"
+      L"getLocalFile(retval BSTR* result)\n"
+      L"setLocalFile(BSTR* asLocalFile, retval long* result)\n"
+      L"getRemoteFile(retval BSTR* result)\n"
+      L"getErrorMsg(retval BSTR* result)\n"
+      L"getTiShiMsg(retval BSTR* result)\n"
+      L"getFile(BSTR* szremotefile, BSTR* asMobanFile, retval long* result)\n"
+      L"GetFileToFile(BSTR* rfilepath, BSTR* lfilepath, retval long* result)\n"
+      L"saveFile(retval long* result)\n"
+      L"PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath, long* bDeleteLocalFile, retval long* result)\n"
+      L"Dispose(retval long* result)\n"
+      L"GetAllRegValue(BSTR key, retval BSTR* result)\n"
+      L"OpenExefile(BSTR filepath, BSTR parm, retval long* result)\n"
+      L"OpenExefileByReg(BSTR regkey, BSTR regValuename, BSTR parm, BSTR exefilename, retval long* result)\n"
+      L"GetErr(long lErrorCode, BSTR serrormsg, retval BSTR* result)\n";
+  const std::wstring actual = DescribeMethods(interfaceInfo);
+  Check("the 17 methods, their order and parameters", actual == expected);
+  if (actual != expected) std::wprintf(L"%ls", actual.c_str());
+
+  // The class: _KadroOcx by default, and an event interface without events as its default source.
+  ITypeLib* library = nullptr;
+  UINT index = 0;
+  ITypeInfo* classInfo = nullptr;
+  interfaceInfo->GetContainingTypeLib(&library, &index);
+  BSTR libraryName = nullptr;
+  library->GetDocumentation(-1, &libraryName, nullptr, nullptr, nullptr);
+  Check("type library KadroOA", libraryName != nullptr && std::wstring(libraryName) == L"KadroOA");
+  ::SysFreeString(libraryName);
+  bool sourceFound = false;
+  if (SUCCEEDED(library->GetTypeInfoOfGuid(ClassId(), &classInfo))) {
+    TYPEATTR* classAttributes = nullptr;
+    classInfo->GetTypeAttr(&classAttributes);
+    for (UINT i = 0; i < classAttributes->cImplTypes; ++i) {
+      INT implementationFlags = 0;
+      HREFTYPE reference = 0;
+      ITypeInfo* implemented = nullptr;
+      classInfo->GetImplTypeFlags(i, &implementationFlags);
+      classInfo->GetRefTypeOfImplType(i, &reference);
+      if (FAILED(classInfo->GetRefTypeInfo(reference, &implemented))) continue;
+      BSTR name = nullptr;
+      implemented->GetDocumentation(MEMBERID_NIL, &name, nullptr, nullptr, nullptr);
+      TYPEATTR* implementedAttributes = nullptr;
+      implemented->GetTypeAttr(&implementedAttributes);
+      if ((implementationFlags & IMPLTYPEFLAG_FSOURCE) && (implementationFlags & IMPLTYPEFLAG_FDEFAULT)) {
+        sourceFound = std::wstring(name) == L"__KadroOcx" && implementedAttributes->typekind == TKIND_DISPATCH &&
+                      implementedAttributes->cFuncs == 0;
+      }
+      implemented->ReleaseTypeAttr(implementedAttributes);
+      ::SysFreeString(name);
+      implemented->Release();
+    }
+    Check("KadroOcx is a control", (classAttributes->wTypeFlags & TYPEFLAG_FCONTROL) != 0);
+    classInfo->ReleaseTypeAttr(classAttributes);
+    classInfo->Release();
+  }
+  Check("__KadroOcx: the default source, no events", sourceFound);
+  library->Release();
+  interfaceInfo->Release();
+  dispatchInfo->Release();
 }
 
 struct ThreadWork {
@@ -93,11 +221,12 @@ int wmain(int argc, wchar_t** argv) {
     std::printf("FAIL load: %lu\n", ::GetLastError());
     return 100;
   }
-  auto getClassObject = reinterpret_cast<GetClassObjectFunction>(
-      reinterpret_cast<void*>(::GetProcAddress(server, "DllGetClassObject")));
+  auto getClassObject =
+      reinterpret_cast<GetClassObjectFunction>(reinterpret_cast<void*>(::GetProcAddress(server, "DllGetClassObject")));
   auto canUnloadNow =
       reinterpret_cast<CanUnloadNowFunction>(reinterpret_cast<void*>(::GetProcAddress(server, "DllCanUnloadNow")));
-  Check("exports", getClassObject != nullptr && canUnloadNow != nullptr && ::GetProcAddress(server, "DllRegisterServer") &&
+  Check("exports", getClassObject != nullptr && canUnloadNow != nullptr &&
+                       ::GetProcAddress(server, "DllRegisterServer") &&
                        ::GetProcAddress(server, "DllUnregisterServer"));
   if (getClassObject == nullptr || canUnloadNow == nullptr) return 100;
   Check("unloadable at first", canUnloadNow() == S_OK);
@@ -119,6 +248,7 @@ int wmain(int argc, wchar_t** argv) {
   Check("create", SUCCEEDED(hr), "CreateInstance", hr);
   if (FAILED(hr)) return 100;
   Check("a live object keeps the server", canUnloadNow() == S_FALSE);
+  CheckTypeLibrary(control);
 
   // A container refuses script access to a control that answers DISPID_SECURITYCTX.
   VARIANT result;
@@ -139,8 +269,7 @@ int wmain(int argc, wchar_t** argv) {
   hr = Call(control, IdOf(control, L"setLocalFile"), &byReference, 1, &result, &exception);
   Check("by-reference VARIANT accepted", hr == S_OK && V_VT(&result) == VT_I4 && V_I4(&result) == 1, "setLocalFile",
         hr);
-  Check("by-reference VARIANT written back",
-        V_VT(&variable) == VT_BSTR && std::wstring(V_BSTR(&variable)) == L"1234");
+  Check("by-reference VARIANT written back", V_VT(&variable) == VT_BSTR && std::wstring(V_BSTR(&variable)) == L"1234");
   ::VariantClear(&variable);
   ::VariantClear(&result);
   hr = Call(control, IdOf(control, L"getLocalFile"), nullptr, 0, &result, &exception);

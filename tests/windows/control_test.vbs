@@ -21,8 +21,17 @@ Sub Check(label, value)
   End If
 End Sub
 
+' The helpers report their own failures under a label of their own, so that no error is blamed on the next call.
+Sub HelperFailed(label)
+  If Err.Number <> 0 Then
+    Record label, "ERROR " & (Err.Number And &HFFFF&) & " " & Err.Description
+    Err.Clear
+  End If
+End Sub
+
 Function ReadText(path)
   Dim stream
+  On Error Resume Next
   ReadText = "<missing>"
   If Not fso.FileExists(path) Then Exit Function
   ReadText = ""
@@ -30,13 +39,16 @@ Function ReadText(path)
   Set stream = fso.OpenTextFile(path, 1)
   ReadText = stream.ReadAll()
   stream.Close
+  HelperFailed "ReadText " & path
 End Function
 
 Sub WriteText(path, text)
   Dim stream
+  On Error Resume Next
   Set stream = fso.CreateTextFile(path, True)
   stream.Write text
   stream.Close
+  HelperFailed "WriteText " & path
 End Sub
 
 Sub Main()

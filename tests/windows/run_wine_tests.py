@@ -321,6 +321,27 @@ def check_server_after_vbscript(arch, name, work):
            wwork + "\\programs\\vbs-by-registry.exe by registry")
 
 
+def check_both_builds():
+    """Both builds registered share the type library's keys: unregistering one leaves the other's."""
+    ocx = {arch: windows_path(os.path.join(BUILD, arch, "KadroOA.ocx")) for arch in LOADERS}
+    for arch in ("win32", "win64"):
+        wine(arch, "regsvr32", "/s", ocx[arch])
+    expect("regsvr32 /u of the x86 build beside the x64 one",
+           wine("win32", "regsvr32", "/s", "/u", ocx["win32"]).returncode, 0)
+    entries = registration_table("win64")
+    libid = next(key for key, _, _ in entries if key.startswith("TypeLib\\"))
+    typelib = query("win64", libid) or {}
+    version = (libid + "\\1.0").lower()
+    expect("the x64 build keeps its type library entries",
+           (typelib.get(version), (version + "\\0\\win64") in typelib, (version + "\\0\\win32") in typelib,
+            typelib.get(version + "\\flags")),
+           ({"": "KadroOA"}, True, False, {"": "0"}))
+    check_registered("win64", entries)
+    expect("regsvr32 /u of the x64 build", wine("win64", "regsvr32", "/s", "/u", ocx["win64"]).returncode, 0)
+    for arch in ("win32", "win64"):
+        check_unregistered(arch, registration_table(arch), "both builds' /u")
+
+
 def closed_port():
     with socket.socket() as s:
         s.bind(("127.0.0.1", 0))
@@ -365,6 +386,7 @@ def main():
         expect("%s regsvr32 /u with a key gone" % arch, wine(arch, "regsvr32", "/s", "/u", windows_path(ocx)).returncode, 0)
         check_unregistered(arch, entries, "/u with a key gone")
         expect("%s regsvr32 /u again" % arch, wine(arch, "regsvr32", "/s", "/u", windows_path(ocx)).returncode, 0)
+    check_both_builds()
     print("Wine tests took %.0f s" % (time.monotonic() - start))
     print("%d passed, %d failed" % (passed, failed))
     return 1 if failed else 0

@@ -52,6 +52,13 @@ struct NullTraits {
   static T Invalid() { return nullptr; }
   static void Close(T value) { Release(value); }
 };
+// A COM interface reference, released rather than closed.
+template <typename Interface>
+struct ComTraits {
+  using type = Interface*;
+  static Interface* Invalid() { return nullptr; }
+  static void Close(Interface* value) { value->Release(); }
+};
 struct FindTraits {
   using type = HANDLE;
   static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
@@ -64,6 +71,8 @@ using unique_hkey = unique_handle<detail::NullTraits<HKEY, ::RegCloseKey>>;
 using unique_hfind = unique_handle<detail::FindTraits>;
 using unique_kernel_handle = unique_handle<detail::NullTraits<HANDLE, ::CloseHandle>>;
 using unique_bstr = unique_handle<detail::NullTraits<BSTR, ::SysFreeString>>;
+template <typename Interface>
+using unique_com = unique_handle<detail::ComTraits<Interface>>;
 
 // A VARIANT that clears itself.
 class unique_variant : public VARIANT {

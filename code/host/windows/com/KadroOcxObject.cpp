@@ -25,6 +25,13 @@ HRESULT LoadTypeInfo(ITypeInfo** typeInfo) {
   return hr;
 }
 
+void FreeExcepInfo(EXCEPINFO& info) {
+  ::SysFreeString(info.bstrSource);
+  ::SysFreeString(info.bstrDescription);
+  ::SysFreeString(info.bstrHelpFile);
+  info = EXCEPINFO{};
+}
+
 const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
 
 // The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
@@ -36,7 +43,8 @@ class ByReferenceArguments {
     params_ = params;
     params_.rgvarg = arguments_.data();
     for (UINT i = 0; i < params.cArgs; ++i) {
-      const UINT position = i < params.cNamedArgs ? static_cast<UINT>(params.rgdispidNamedArgs[i]) : params.cArgs - 1 - i;
+      const UINT position =
+          i < params.cNamedArgs ? static_cast<UINT>(params.rgdispidNamedArgs[i]) : params.cArgs - 1 - i;
       if (position < byReference.size()) parameterTypes_.push_back({i, byReference[position]});
     }
   }
@@ -95,10 +103,11 @@ HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
   *object = nullptr;
   try {
     module::StartThread();
-    ITypeInfo* typeInfo = nullptr;
-    const HRESULT hr = LoadTypeInfo(&typeInfo);
+    ITypeInfo* loaded = nullptr;
+    const HRESULT hr = LoadTypeInfo(&loaded);
     if (FAILED(hr)) return hr;
-    KadroOcxObject* created = new KadroOcxObject(typeInfo);
+    unique_com<ITypeInfo> typeInfo(loaded);
+    KadroOcxObject* created = new KadroOcxObject(std::move(typeInfo));
     const HRESULT result = created->QueryInterface(riid, object);
     created->Release();
     return result;
@@ -109,32 +118,35 @@ HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
   }
 }
 
-KadroOcxObject::KadroOcxObject(ITypeInfo* typeInfo)
-    : typeInfo_(typeInfo),
-      control_(platform_.platform()),
-      embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx,
-                 [this](HWND owner) { platform_.SetOwnerWindow(owner); }) {
-  module::AddObject();
+std::vector<KadroOcxObject::Method> KadroOcxObject::ReadMethods(ITypeInfo* typeInfo) {
+  std::vector<Method> methods;
   TYPEATTR* attributes = nullptr;
-  if (FAILED(typeInfo_->GetTypeAttr(&attributes))) return;
+  if (FAILED(typeInfo->GetTypeAttr(&attributes))) return methods;
   for (WORD i = 0; i < attributes->cFuncs; ++i) {
     FUNCDESC* function = nullptr;
-    if (FAILED(typeInfo_->GetFuncDesc(i, &function))) continue;
+    if (FAILED(typeInfo->GetFuncDesc(i, &function))) continue;
     Method method{function->memid, {}};
     for (SHORT p = 0; p < function->cParams; ++p) {
       const TYPEDESC& type = function->lprgelemdescParam[p].tdesc;
       method.byReference.push_back(type.vt == VT_PTR ? type.lptdesc->vt : static_cast<VARTYPE>(VT_EMPTY));
     }
-    methods_.push_back(std::move(method));
-    typeInfo_->ReleaseFuncDesc(function);
+    typeInfo->ReleaseFuncDesc(function);
+    methods.push_back(std::move(method));
   }
-  typeInfo_->ReleaseTypeAttr(attributes);
+  typeInfo->ReleaseTypeAttr(attributes);
+  return methods;
 }
 
-KadroOcxObject::~KadroOcxObject() {
-  typeInfo_->Release();
-  module::ReleaseObject();
+KadroOcxObject::KadroOcxObject(unique_com<ITypeInfo> typeInfo)
+    : typeInfo_(std::move(typeInfo)),
+      methods_(ReadMethods(typeInfo_.get())),
+      control_(platform_.platform()),
+      embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx,
+                 [this](HWND owner) { platform_.SetOwnerWindow(owner); }) {
+  module::AddObject();
 }
+
+KadroOcxObject::~KadroOcxObject() { module::ReleaseObject(); }
 
 // Interfaces this object does not list here are not offered.
 STDMETHODIMP KadroOcxObject::QueryInterface(REFIID riid, void** object) {
@@ -178,14 +190,14 @@ STDMETHODIMP KadroOcxObject::GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo)
   if (typeInfo == nullptr) return E_POINTER;
   *typeInfo = nullptr;
   if (index != 0) return DISP_E_BADINDEX;
-  typeInfo_->AddRef();
-  *typeInfo = typeInfo_;
+  typeInfo_.get()->AddRef();
+  *typeInfo = typeInfo_.get();
   return S_OK;
 }
 
 STDMETHODIMP KadroOcxObject::GetIDsOfNames(REFIID riid, LPOLESTR* names, UINT count, LCID, DISPID* ids) {
   if (!IsEqualIID(riid, IID_NULL)) return DISP_E_UNKNOWNINTERFACE;
-  return typeInfo_->GetIDsOfNames(names, count, ids);
+  return typeInfo_.get()->GetIDsOfNames(names, count, ids);
 }
 
 const KadroOcxObject::Method* KadroOcxObject::FindMethod(DISPID id) const {
@@ -208,14 +220,11 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
     if (FAILED(hr)) return hr;
     error_.reset();
     EXCEPINFO raised{};
-    hr = typeInfo_->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
-                           argumentError);
+    hr = typeInfo_.get()->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
+                                 argumentError);
     arguments.WriteBack();
     if (error_) {
-      ::SysFreeString(raised.bstrSource);
-      ::SysFreeString(raised.bstrDescription);
-      ::SysFreeString(raised.bstrHelpFile);
-      raised = EXCEPINFO{};
+      FreeExcepInfo(raised);
       raised.scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error_->number());
       raised.bstrSource = ::SysAllocString(kSource);
       raised.bstrDescription = ToBstr(error_->description());
@@ -225,9 +234,7 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
     if (exception != nullptr) {
       *exception = raised;
     } else {
-      ::SysFreeString(raised.bstrSource);
-      ::SysFreeString(raised.bstrDescription);
-      ::SysFreeString(raised.bstrHelpFile);
+      FreeExcepInfo(raised);
     }
     return hr;
   } catch (const std::bad_alloc&) {

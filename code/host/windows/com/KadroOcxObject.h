@@ -13,6 +13,7 @@
 #include <objsafe.h>
 #include <oleauto.h>
 
+#include "Handles.h"
 #include "KadroOA.h"
 #include "embedding/Embedding.h"
 
@@ -71,7 +72,8 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISup
     std::vector<VARTYPE> byReference;
   };
 
-  explicit KadroOcxObject(ITypeInfo* typeInfo);
+  explicit KadroOcxObject(unique_com<ITypeInfo> typeInfo);
+  static std::vector<Method> ReadMethods(ITypeInfo* typeInfo);
   ~KadroOcxObject();
   KadroOcxObject(const KadroOcxObject&) = delete;
   KadroOcxObject& operator=(const KadroOcxObject&) = delete;
@@ -83,7 +85,7 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISup
   HRESULT Fail(const RuntimeError& error);
 
   LONG references_ = 1;
-  ITypeInfo* typeInfo_;
+  unique_com<ITypeInfo> typeInfo_;
   std::vector<Method> methods_;
   WindowsPlatform platform_;
   KadroOcx control_;

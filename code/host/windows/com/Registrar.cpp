@@ -1,6 +1,7 @@
 #include "com/Registrar.h"
 
 #include <iterator>
+#include <string_view>
 
 #include "Handles.h"
 #include "com/Registration.h"
@@ -19,9 +20,12 @@ void ReplaceAll(std::wstring& text, const std::wstring& from, const std::wstring
   }
 }
 
+const wchar_t* ThisPlatform() { return sizeof(void*) == 8 ? L"win64" : L"win32"; }
+const wchar_t* OtherPlatform() { return sizeof(void*) == 8 ? L"win32" : L"win64"; }
+
 class Placeholders {
  public:
-  explicit Placeholders(const std::wstring& modulePath) : module_(modulePath) {
+  Placeholders(const std::wstring& modulePath, const wchar_t* platform) : module_(modulePath), platform_(platform) {
     const size_t slash = modulePath.find_last_of(L"\\/");
     // With its trailing backslash, as the installer writes a folder, so that both register the same value.
     moduleDir_ = slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash + 1);
@@ -31,13 +35,14 @@ class Placeholders {
     std::wstring result = Widen(text);
     ReplaceAll(result, Widen(KADROOA_MODULE), module_);
     ReplaceAll(result, Widen(KADROOA_MODULE_DIR), moduleDir_);
-    ReplaceAll(result, Widen(KADROOA_TYPELIB_PLATFORM), sizeof(void*) == 8 ? L"win64" : L"win32");
+    ReplaceAll(result, Widen(KADROOA_TYPELIB_PLATFORM), platform_);
     return result;
   }
 
  private:
   std::wstring module_;
   std::wstring moduleDir_;
+  std::wstring platform_;
 };
 
 HRESULT Write(const Entry& entry, const Placeholders& placeholders) {
@@ -51,6 +56,32 @@ HRESULT Write(const Entry& entry, const Placeholders& placeholders) {
   status = ::RegSetValueExW(key.get(), name.c_str(), 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
                             static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
   return HRESULT_FROM_WIN32(status);
+}
+
+bool IsShared(const Entry& entry) {
+  const std::string_view key = entry.key;
+  for (const std::string_view prefix : registration::kSharedKeyPrefixes) {
+    if (key.substr(0, prefix.size()) == prefix) return true;
+  }
+  return false;
+}
+
+bool IsPlatformEntry(const Entry& entry) {
+  return std::string_view(entry.key).find(KADROOA_TYPELIB_PLATFORM) != std::string_view::npos;
+}
+
+// Whether the other build's platform entry is registered.
+bool OtherBuildRegistered(const std::wstring& modulePath) {
+  const Placeholders other(modulePath, OtherPlatform());
+  for (const Entry& entry : registration::kEntries) {
+    if (!IsPlatformEntry(entry)) continue;
+    unique_hkey opened;
+    if (::RegOpenKeyExW(HKEY_CLASSES_ROOT, other.Expand(entry.key).c_str(), 0, KEY_QUERY_VALUE, opened.put()) ==
+        ERROR_SUCCESS) {
+      return true;
+    }
+  }
+  return false;
 }
 
 bool IsGone(LONG status) { return status == ERROR_FILE_NOT_FOUND || status == ERROR_PATH_NOT_FOUND; }
@@ -80,7 +111,7 @@ HRESULT Remove(const Entry& entry, const Placeholders& placeholders) {
 }  // namespace
 
 HRESULT RegisterServer(const std::wstring& modulePath) {
-  const Placeholders placeholders(modulePath);
+  const Placeholders placeholders(modulePath, ThisPlatform());
   for (const Entry& entry : registration::kEntries) {
     const HRESULT hr = Write(entry, placeholders);
     if (FAILED(hr)) {
@@ -92,9 +123,11 @@ HRESULT RegisterServer(const std::wstring& modulePath) {
 }
 
 HRESULT UnregisterServer(const std::wstring& modulePath) {
-  const Placeholders placeholders(modulePath);
+  const Placeholders placeholders(modulePath, ThisPlatform());
+  const bool otherBuild = OtherBuildRegistered(modulePath);
   HRESULT result = S_OK;
   for (auto entry = std::rbegin(registration::kEntries); entry != std::rend(registration::kEntries); ++entry) {
+    if (otherBuild && IsShared(*entry) && !IsPlatformEntry(*entry)) continue;
     const HRESULT hr = Remove(*entry, placeholders);
     if (FAILED(hr) && SUCCEEDED(result)) result = hr;
   }

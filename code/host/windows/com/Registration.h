@@ -36,6 +36,11 @@ struct Entry {
   const char* value;
 };
 
+// Keys that start so are seen alike from the 32-bit and the 64-bit registry view (only CLSID and Interface are
+// kept apart), and both builds write them: while the other build's type library entry (win32 or win64) is there,
+// unregistering one build leaves them, removing only its own platform entry.
+inline constexpr const char* kSharedKeyPrefixes[] = {KADROOA_PROGID, "TypeLib\\"};
+
 // Parents come before their children: registering walks the table forwards, unregistering backwards. A key that
 // the table names is removed on unregistering only once nothing else is left in it; keys it does not name
 // (CLSID, TypeLib, Interface) are never removed.
