@@ -53,7 +53,19 @@ std::string Expand(const char* text, const Build& build) {
   return result;
 }
 
-void WriteBuild(std::ostream& out, const Build& build) {
+bool IsShared(const kadroo::registration::Entry& entry) {
+  const std::string_view key = entry.key;
+  if (key.find(KADROOA_TYPELIB_PLATFORM) != std::string_view::npos) return false;
+  for (const std::string_view prefix : kadroo::registration::kSharedKeyPrefixes) {
+    if (key.substr(0, prefix.size()) == prefix) return true;
+  }
+  return false;
+}
+
+// `withShared`: also the entries that both registry views see alike (ProgIDs, the type library but its platform
+// entry). In the package with both builds only the x64 component writes them, once, with the values that
+// registering the x86 build and then the x64 one leaves.
+void WriteBuild(std::ostream& out, const Build& build, bool withShared) {
   out << "      <Directory Id=\"" << build.programFiles << "\">\n"
       << "        <Directory Id=\"" << build.directory << "\" Name=\"KadroOA\">\n"
       << "          <Component Id=\"" << build.component << "\" Guid=\"" << build.componentGuid << "\" Win64=\""
@@ -61,6 +73,7 @@ void WriteBuild(std::ostream& out, const Build& build) {
       << "            <File Id=\"" << build.file << "\" Name=\"KadroOA.ocx\" Source=\"" << Xml(build.source)
       << "\" KeyPath=\"yes\"/>\n";
   for (const kadroo::registration::Entry& entry : kadroo::registration::kEntries) {
+    if (!withShared && IsShared(entry)) continue;
     out << "            <RegistryValue Root=\"HKCR\" Key=\"" << Xml(Expand(entry.key, build)) << "\"";
     if (entry.name == nullptr) {
       // A key without values: the name "*" with no value creates it on install and removes it on uninstall
@@ -98,8 +111,8 @@ int main(int argc, char** argv) {
       << "             Description=\"KadroOA control, " << (both ? "x86 and x64" : "x86") << "\"/>\n"
       << "    <Media Id=\"1\" Cabinet=\"KadroOA.cab\" EmbedCab=\"yes\"/>\n"
       << "    <Directory Id=\"TARGETDIR\" Name=\"SourceDir\">\n";
-  WriteBuild(out, x86);
-  if (both) WriteBuild(out, x64);
+  WriteBuild(out, x86, !both);
+  if (both) WriteBuild(out, x64, true);
   out << "    </Directory>\n"
       << "    <Feature Id=\"Control\" Level=\"1\">\n"
       << "      <ComponentRef Id=\"" << x86.component << "\"/>\n"
