@@ -234,7 +234,7 @@ void CheckPersistence(IUnknown* control, IDispatch* dispatch, const CLSID& clsid
   STATSTG status{};
   EXPECT_OK(saved->Stat(&status, STATFLAG_NONAME));
   EXPECT_TRUE(status.cbSize.QuadPart == 0);
-  const char junk[] = "uid=clerk;path=10.0.0.1;pass=secret\0\x01\x02\xff";
+  const char junk[] = "uid=clerk;path=127.0.0.1:9;pass=secret\0\x01\x02\xff";
   EXPECT_OK(saved->Write(junk, sizeof junk, nullptr));
   EXPECT_OK(saved->Seek(LARGE_INTEGER{}, STREAM_SEEK_SET, nullptr));
   EXPECT_OK(stream->Load(saved));
@@ -390,7 +390,7 @@ int wmain(int argc, wchar_t** argv) {
   IDispatch* dispatch = Query<IDispatch>(control, IID_IDispatch);
   IPersistPropertyBag* bag = Query<IPersistPropertyBag>(control, IID_IPersistPropertyBag);
   Params params;
-  params.values = {{L"uid", L"clerk"}, {L"path", L"10.0.0.1:21"}, {L"sLocalFile", L"C:\\boot.ini"}};
+  params.values = {{L"uid", L"clerk"}, {L"path", L"127.0.0.1:9"}, {L"sLocalFile", L"C:\\boot.ini"}};
   EXPECT_OK(bag->Load(&params, nullptr));
   EXPECT_TRUE(params.writes == 0);
   bag->Release();

@@ -6,6 +6,9 @@ function read(fso, path) { var f = fso.OpenTextFile(path, 1); var text = f.AtEnd
 
 var fso = new ActiveXObject("Scripting.FileSystemObject");
 check(c.isInstalled() === 1, "isInstalled");
+// The container loaded <param>s uid and path; they configure nothing, so there is no server yet.
+check(c.GetFileToFile(remoteDoc, "C:\\letter.doc") === -1, "GetFileToFile before setparm");
+check(c.getErrorMsg() === "参数错误，没有提供服务器地址", "message before setparm: " + c.getErrorMsg());
 c.setparm("uid=" + user + ";path=" + server + ";pass=" + pass, ";", 1);
 check(c.getFile(remoteDoc, remoteTemplate) === 1, "getFile: " + c.getErrorMsg());
 var local = c.getLocalFile(), moban = c.getMoBanFile();
