@@ -87,13 +87,18 @@ atl_container() {
   cat "$output"
   grep -q "^ready" "$output" || { kill "$pid" 2>/dev/null; return 1; }
   read -r _ x y width height < <(grep '^label' "$output")
-  import -window root "$OUT/atl-$bits.png"
+  # A loaded X server may show the window a moment late: a few screenshots, the last one kept.
+  local differences attempt
+  for attempt in 1 2 3 4 5; do
+    import -window root "$OUT/atl-$bits.png"
+    convert "$OUT/atl-$bits.png" -crop "${width}x${height}+$x+$y" +repage "$OUT/atl-$bits-label.png"
+    differences=$(compare -metric AE "$OUT/atl-label-expected.bmp" "$OUT/atl-$bits-label.png" null: 2>&1)
+    [ "$differences" = 0 ] && break
+    sleep 0.5
+  done
   touch "$OUT/atl-done"
   wait "$pid" || return 1
-  convert "$OUT/atl-$bits.png" -crop "${width}x${height}+$x+$y" +repage "$OUT/atl-$bits-label.png"
-  local differences
-  differences=$(compare -metric AE "$OUT/atl-label-expected.bmp" "$OUT/atl-$bits-label.png" null: 2>&1)
-  echo "pixels differing from Label12 at ${width}x${height}+$x+$y: $differences"
+  echo "pixels differing from Label12 at ${width}x${height}+$x+$y: $differences (screenshot $attempt)"
   [ "$differences" = 0 ]
 }
 
