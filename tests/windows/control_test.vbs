@@ -112,6 +112,11 @@ Sub Main()
   r = c.GetAllRegValue("")
   Check "empty key", r
   r = c.isInstalled() : Check "after the error", r
+  ' A variable that cannot become text is a type mismatch, and the control is not called.
+  localPath = Null
+  r = "unchanged"
+  r = c.setLocalFile(localPath) : Check "Null variable", r
+  r = c.getLocalFile() : Check "Null variable.getLocalFile", r
 
   localPath = work & "\vbs dispose.txt"
   WriteText localPath, "x"

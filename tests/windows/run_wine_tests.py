@@ -274,7 +274,8 @@ def vbscript_expectations(name, work):
         "empty file": "-1", "empty file.msg": "本地文件长度为0，" + wwork + "\\empty.txt",
         "GetAllRegValue": registry_listing(work), "bad root": "-1", "bad root.msg": "注册表key值头不合法：HKEY_NOWHERE",
         "OpenExefile": "1", "OpenExefileByReg": "1",
-        "empty key": "ERROR 9 Subscript out of range", "after the error": "1",
+        "empty key": "ERROR 9 Subscript out of range", "after the error": "1", "Null variable": "ERROR 13 Type mismatch",
+        "Null variable.getLocalFile": wwork + "\\empty.txt",
         "setLocalFile": "1", "getLocalFile": wwork + "\\vbs dispose.txt", "Dispose": "1", "Dispose.deleted": "True",
         "getMoBanFile": ""}
 

@@ -60,7 +60,7 @@ class ByReferenceArguments {
       VARIANT& argument = arguments_[index];
       if (type == VT_EMPTY || V_VT(&argument) != (VT_BYREF | VT_VARIANT)) continue;
       VARIANT& value = values_[index];
-      if (FAILED(::VariantChangeType(&value, V_VARIANTREF(&argument), 0, type))) {
+      if (V_VARIANTREF(&argument) == nullptr || FAILED(::VariantChangeType(&value, V_VARIANTREF(&argument), 0, type))) {
         if (argumentError != nullptr) *argumentError = index;
         return DISP_E_TYPEMISMATCH;
       }
