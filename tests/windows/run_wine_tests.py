@@ -74,7 +74,7 @@ def registration_table(arch):
     entries = []
     for line in lines.splitlines():
         key, name, value = line.split("\t")
-        expand = lambda text: (text.replace("$(ModuleDir)", module.rsplit("\\", 1)[0])
+        expand = lambda text: (text.replace("$(ModuleDir)", module.rsplit("\\", 1)[0] + "\\")
                                .replace("$(Module)", module).replace("$(TypeLibPlatform)", arch))
         entries.append((expand(key), None if name == "-" else name, None if value == "-" else expand(value)))
     return entries

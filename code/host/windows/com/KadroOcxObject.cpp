@@ -138,7 +138,11 @@ std::vector<KadroOcxObject::Method> KadroOcxObject::ReadMethods(ITypeInfo* typeI
 }
 
 KadroOcxObject::KadroOcxObject(unique_com<ITypeInfo> typeInfo)
-    : typeInfo_(std::move(typeInfo)), methods_(ReadMethods(typeInfo_.get())), control_(platform_.platform()) {
+    : typeInfo_(std::move(typeInfo)),
+      methods_(ReadMethods(typeInfo_.get())),
+      control_(platform_.platform()),
+      embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx,
+                 [this](HWND owner) { platform_.SetOwnerWindow(owner); }) {
   module::AddObject();
 }
 
@@ -165,8 +169,7 @@ STDMETHODIMP KadroOcxObject::QueryInterface(REFIID riid, void** object) {
       return S_OK;
     }
   }
-  *object = nullptr;
-  return E_NOINTERFACE;
+  return embedding_.QueryEmbeddingInterface(riid, object);
 }
 
 STDMETHODIMP_(ULONG) KadroOcxObject::AddRef() { return static_cast<ULONG>(::InterlockedIncrement(&references_)); }

@@ -15,6 +15,7 @@
 
 #include "Handles.h"
 #include "KadroOA.h"
+#include "embedding/Embedding.h"
 
 namespace kadroo::windows {
 
@@ -88,6 +89,8 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISup
   std::vector<Method> methods_;
   WindowsPlatform platform_;
   KadroOcx control_;
+  // The interfaces a container uses (embedding, drawing, persistence, events), answering for this object.
+  Embedding embedding_;
   // The run-time error of the method that Invoke is running.
   std::optional<RuntimeError> error_;
 };

@@ -27,7 +27,8 @@ class Placeholders {
  public:
   Placeholders(const std::wstring& modulePath, const wchar_t* platform) : module_(modulePath), platform_(platform) {
     const size_t slash = modulePath.find_last_of(L"\\/");
-    moduleDir_ = slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash);
+    // With its trailing backslash, as the installer writes a folder, so that both register the same value.
+    moduleDir_ = slash == std::wstring::npos ? std::wstring() : modulePath.substr(0, slash + 1);
   }
 
   std::wstring Expand(const char* text) const {

@@ -1,0 +1,245 @@
+#!/usr/bin/env bash
+# The control in real containers and on a clerk's machine, under Wine and Xvfb, 32-bit and 64-bit:
+#   - Wine's ATL container (AtlAxWin) creates, activates and shows it; a screenshot has Label12's pixels where the
+#     label is; a page script calls it through the host;
+#   - a page container in a browser's order, with a JScript and a VBScript page script running the edit cycle
+#     against vsftpd, the unsaved-edit warning owned by the page's window, drawing, persistence, events, unloading;
+#   - the installer: silent install, both bitnesses created by cscript, the registry equal to regsvr32's, a clean
+#     uninstall.
+# Needs `scripts/build windows` first. Artifacts (screenshots, bitmaps, logs) go to build/container-tests.
+# Prints one line per check and "N passed, N failed"; exits non-zero when any failed.
+set -uo pipefail
+cd "$(dirname "$0")/../../.." || exit 1
+source scripts/lib/packages.sh
+source scripts/lib/wine.sh
+source scripts/lib/vsftpd.sh
+need_wine
+need_packages vsftpd x11-utils xdotool imagemagick
+
+readonly PROGID=KadroOA.KadroOcx
+readonly OUT=$PWD/build/container-tests
+readonly HERE=tests/windows/container
+readonly DOC_TEXT="Letter to the tax office, first version."
+readonly EDIT_TEXT=" Second paragraph, written by the clerk."
+passed=0
+failed=0
+
+for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi \
+  build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
+  [ -f "$file" ] || { echo "missing $file: run scripts/build windows first" >&2; exit 1; }
+done
+
+rm -rf "$OUT"
+mkdir -p "$OUT"
+xvfb_pid=
+cleanup() {
+  vsftpd_stop
+  [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
+  [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+}
+trap cleanup EXIT
+
+exec 3>"$OUT/display"
+Xvfb -displayfd 3 -screen 0 1024x768x24 -nolisten tcp >"$OUT/xvfb.log" 2>&1 &
+xvfb_pid=$!
+for _ in $(seq 1 50); do [ -s "$OUT/display" ] && break; sleep 0.1; done
+DISPLAY=:$(head -1 "$OUT/display")
+export DISPLAY
+rm -rf build/wine-container
+wine_prefix "$PWD/build/wine-container"
+vsftpd_start "$OUT/ftp-root" || exit 1
+mkdir -p "$OUT/ftp-root/docs"
+
+# check NAME COMMAND...: runs a check, counts it, shows its log when it fails.
+check() {
+  local name=$1 log
+  shift
+  log=$OUT/$(echo "$name" | tr -c 'A-Za-z0-9\n' '-').log
+  if "$@" >"$log" 2>&1; then
+    passed=$((passed + 1))
+    echo "ok   $name"
+  else
+    failed=$((failed + 1))
+    echo "FAIL $name"
+    sed 's/^/     /' "$log"
+  fi
+}
+
+# wine_for BITS: the Wine loader that runs programs of that bitness (cscript, regsvr32, reg pick theirs by it).
+wine_for() { if [ "$1" = 32 ]; then echo wine; else echo /usr/lib/wine/wine64; fi; }
+wine_bits() {
+  local loader
+  loader=$(wine_for "$1")
+  shift
+  "$loader" "$@"
+}
+
+atl_container() {
+  local bits=$1
+  local output=$OUT/atl-$bits.out
+  rm -f "$OUT/atl-done"
+  local script
+  script=$(windows_path "$PWD/$HERE/atl_call.js")
+  (cd "build/win$bits/bin" && exec timeout 90 "$(wine_for "$bits")" atl_container.exe "$PROGID" \
+    "$(windows_path "$OUT")" "$script") >"$output" 2>&1 &
+  local pid=$!
+  for _ in $(seq 1 300); do grep -q '^ready' "$output" && break; sleep 0.1; done
+  cat "$output"
+  grep -q "^ready" "$output" || { kill "$pid" 2>/dev/null; return 1; }
+  read -r _ x y width height < <(grep '^label' "$output")
+  # A loaded X server may show the window a moment late: a few screenshots, the last one kept.
+  local differences attempt
+  for attempt in 1 2 3 4 5; do
+    import -window root "$OUT/atl-$bits.png"
+    convert "$OUT/atl-$bits.png" -crop "${width}x${height}+$x+$y" +repage "$OUT/atl-$bits-label.png"
+    differences=$(compare -metric AE "$OUT/atl-label-expected.bmp" "$OUT/atl-$bits-label.png" null: 2>&1)
+    [ "$differences" = 0 ] && break
+    sleep 0.5
+  done
+  touch "$OUT/atl-done"
+  wait "$pid" || return 1
+  echo "pixels differing from Label12 at ${width}x${height}+$x+$y: $differences (screenshot $attempt)"
+  [ "$differences" = 0 ]
+}
+
+# Waits for the control's message box, checks that the page's window owns it, keeps a screenshot, closes it.
+close_message_box() {
+  local shot=$1 box page owner
+  box=$(timeout 60 xdotool search --sync --name '^KadroOA$' | head -1)
+  [ -n "$box" ] || { echo "no message box"; return 1; }
+  sleep 0.3
+  import -window root "$shot"
+  page=$(xdotool search --name '^KadroOA page$' | head -1)
+  owner=$(xprop -id "$box" WM_TRANSIENT_FOR | sed -n 's/.*window id # //p')
+  xdotool key --window "$box" Return
+  echo "message box $box owned by $owner, page window $page"
+  [ -n "$owner" ] && [ -n "$page" ] && [ $((owner)) -eq $((page)) ]
+}
+
+page_container() {
+  local bits=$1 root=$OUT/ftp-root/docs
+  rm -f "$root"/letter.*
+  printf '%s' "$DOC_TEXT" >"$root/letter.doc"
+  printf 'template' >"$root/letter.dot"
+  chown -R "$VSFTPD_USER:" "$OUT/ftp-root"
+  local server=127.0.0.1:$VSFTPD_PORT
+  printf 'var server = "%s", user = "%s", pass = "%s", remoteDoc = "docs/letter.doc", remoteTemplate = "docs/letter.dot", docText = "%s";\n' \
+    "$server" "$VSFTPD_USER" "$VSFTPD_PASS" "$DOC_TEXT" >"$OUT/page.js"
+  printf 'Dim server, user, pass, remoteDoc, editText\nserver = "%s" : user = "%s" : pass = "%s"\nremoteDoc = "docs/letter.doc" : editText = "%s"\n' \
+    "$server" "$VSFTPD_USER" "$VSFTPD_PASS" "$EDIT_TEXT" >"$OUT/page.vbs"
+  close_message_box "$OUT/page-$bits-warning.png" >"$OUT/page-$bits-box.log" 2>&1 &
+  local closer=$! status=0
+  local scripts=("js:$(windows_path "$OUT/page.js")" "js:$(windows_path "$PWD/$HERE/page_cycle.js")"
+    "vbs:$(windows_path "$OUT/page.vbs")" "vbs:$(windows_path "$PWD/$HERE/page_cycle.vbs")")
+  (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" \
+    "$(windows_path "$OUT")" "${scripts[@]}") || status=1
+  # A container that ended without showing the box leaves the closer waiting for it.
+  kill "$closer" 2>/dev/null
+  wait "$closer" || status=1
+  cat "$OUT/page-$bits-box.log"
+  cp "$OUT/page-draw.bmp" "$OUT/page-$bits-draw.bmp" 2>/dev/null
+  # The server holds the clerk's edit, the previous version as .old, and no .new.
+  local now old
+  now=$(cat "$root/letter.doc") old=$(cat "$root/letter.doc.old" 2>/dev/null)
+  echo "server: letter.doc '$now', letter.doc.old '$old'"
+  [ "$now" = "$DOC_TEXT$EDIT_TEXT" ] && [ "$old" = "$DOC_TEXT" ] && [ ! -e "$root/letter.doc.new" ] || status=1
+  return $status
+}
+
+for bits in 32 64; do
+  check "regsvr32 ($bits-bit)" wine_bits "$bits" regsvr32 "build/win$bits/KadroOA.ocx"
+  check "ATL container shows Label12 and scripts the control ($bits-bit)" atl_container "$bits"
+  check "page container: safety, site, params, activation, JScript and VBScript edit cycle, drawing ($bits-bit)" \
+    page_container "$bits"
+  check "regsvr32 /u ($bits-bit)" wine_bits "$bits" regsvr32 /u "build/win$bits/KadroOA.ocx"
+done
+
+# The installer. The keys of the registration table come from its header, so that the checks follow the table.
+table_id() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" code/host/windows/com/Registration.h; }
+registered_keys=("CLSID\\$(table_id KADROOA_CLSID)" "$PROGID" "$PROGID.1" "TypeLib\\$(table_id KADROOA_LIBID)"
+  "Interface\\$(table_id KADROOA_IID_KADROOCX)" "Interface\\$(table_id KADROOA_DIID_KADROOCX_EVENTS)")
+readonly PROGRAM_FILES_64="$WINEPREFIX/drive_c/Program Files/KadroOA"
+readonly PROGRAM_FILES_32="$WINEPREFIX/drive_c/Program Files (x86)/KadroOA"
+readonly INSTALLED_64='C:\Program Files\KadroOA\KadroOA.ocx'
+readonly INSTALLED_32='C:\Program Files (x86)\KadroOA\KadroOA.ocx'
+
+# Everything of ours among the machine's classes (HKEY_CLASSES_ROOT without the user's own) in both registry
+# views, one line per key and per value (each with its key and view), sorted: the order in which values were
+# written does not matter. A per-user install would not show here.
+registry_of_ours() {
+  local bits key
+  for bits in 32 64; do
+    for key in "${registered_keys[@]}"; do
+      wine_bits "$bits" reg query "HKLM\\Software\\Classes\\$key" /s 2>/dev/null |
+        awk -v view="$bits" '/^HKEY_/ { key = $0; print view " " key } /^    / { print view " " key " :: " $0 }'
+    done
+  done | tr -d '\r' | sort
+}
+
+msi_install() {
+  registry_of_ours >"$OUT/registry-before.txt"
+  [ ! -s "$OUT/registry-before.txt" ] || { echo "registered before the install:"; cat "$OUT/registry-before.txt"; return 1; }
+  wine msiexec /i "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
+  ls -l "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
+  cmp build/win64/KadroOA.ocx "$PROGRAM_FILES_64/KadroOA.ocx" && cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx"
+}
+
+# cscript of the given bitness creates the control by its ProgID and calls it; prints what the script said.
+installed_call() {
+  cp "$HERE/installed_call.js" "$OUT/"
+  (cd "$OUT" && wine_bits "$1" cscript //nologo installed_call.js)
+}
+
+registry_equals_regsvr32() {
+  registry_of_ours >"$OUT/registry-msi.txt"
+  grep -q 'InprocServer32 :: .*KadroOA.ocx' "$OUT/registry-msi.txt" || { echo "nothing registered"; return 1; }
+  wine_bits 32 regsvr32 /u "$INSTALLED_32" && wine_bits 64 regsvr32 /u "$INSTALLED_64" || return 1
+  registry_of_ours >"$OUT/registry-unregistered.txt"
+  [ ! -s "$OUT/registry-unregistered.txt" ] || { echo "left by regsvr32 /u:"; cat "$OUT/registry-unregistered.txt"; return 1; }
+  wine_bits 32 regsvr32 "$INSTALLED_32" && wine_bits 64 regsvr32 "$INSTALLED_64" || return 1
+  registry_of_ours >"$OUT/registry-regsvr32.txt"
+  echo "$(wc -l <"$OUT/registry-msi.txt") lines in both views"
+  diff -u "$OUT/registry-regsvr32.txt" "$OUT/registry-msi.txt"
+}
+
+msi_uninstall() {
+  wine msiexec /x "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
+  registry_of_ours >"$OUT/registry-after.txt"
+  [ ! -s "$OUT/registry-after.txt" ] || { echo "left by the uninstall:"; cat "$OUT/registry-after.txt"; return 1; }
+  if [ -e "$PROGRAM_FILES_64" ] || [ -e "$PROGRAM_FILES_32" ]; then
+    ls -lR "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
+    return 1
+  fi
+}
+
+creation_fails() {
+  local said status=0
+  said=$(installed_call "$1") || status=$?
+  echo "exit $status: $said"
+  # CO_E_CLASSSTRING, "Invalid class string": the ProgID is gone. Wine's cscript gives the code without the text.
+  [ "$status" = 3 ] && grep -qi -e '800401f3' -e 'invalid class string' <<<"$said"
+}
+
+# The package for 32-bit Windows, tried on the 64-bit prefix: the x86 build alone, in its own view.
+x86_package() {
+  wine msiexec /i "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
+  cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx" && [ ! -e "$PROGRAM_FILES_64" ] || return 1
+  installed_call 32 || return 1
+  wine msiexec /x "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
+  registry_of_ours >"$OUT/registry-after-x86.txt"
+  [ ! -s "$OUT/registry-after-x86.txt" ] && [ ! -e "$PROGRAM_FILES_32" ]
+}
+
+check "msiexec /i /qn installs both builds under Program Files" msi_install
+for bits in 32 64; do
+  check "cscript creates $PROGID from the installed control and calls it ($bits-bit)" installed_call "$bits"
+done
+check "the registry after the install equals what regsvr32 writes, in both views" registry_equals_regsvr32
+check "msiexec /x /qn removes every file and key" msi_uninstall
+for bits in 32 64; do
+  check "after the uninstall creating $PROGID fails with invalid class string ($bits-bit)" creation_fails "$bits"
+done
+check "KadroOA-x86.msi installs the x86 build alone, cscript calls it, /x removes it" x86_package
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
