@@ -507,7 +507,8 @@ struct PosixFtpClient::Connection {
     if (!started.Preliminary()) return ErrorForReply(started.code);
     if (int32_t err = AcceptData(channel)) return err;
     SetIoTimeouts(channel.socket.get(), timeouts.data);
-    // An upload's last piece goes out at once instead of waiting for the acknowledgement of the one before.
+    // Each piece of an upload goes out as it is written: with Nagle's algorithm a piece smaller than a segment
+    // would wait for the acknowledgement of the one before.
     SetNoDelay(channel.socket.get());
     return 0;
   }
@@ -734,7 +735,8 @@ Handle PosixFtpClient::InternetConnect(Handle session, TextView server, uint16_t
   ::getpeername(c->control.get(), reinterpret_cast<sockaddr*>(&c->peer), &length);
   length = sizeof c->local;
   ::getsockname(c->control.get(), reinterpret_cast<sockaddr*>(&c->local), &length);
-  SetNoDelay(c->control.get());
+  const int one = 1;
+  ::setsockopt(c->control.get(), IPPROTO_TCP, TCP_NODELAY, &one, sizeof one);
 
   Reply reply;
   do {
