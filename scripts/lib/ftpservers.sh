@@ -1,4 +1,5 @@
 # shellcheck shell=bash
+# shellcheck disable=SC2034  # the FTP_SERVER_* variables are for the script that sources this file
 # Runs one of the FTP servers that Debian packages, privately on 127.0.0.1, for benchmarks. Source this file
 # (after packages.sh), then:
 #
@@ -192,5 +193,8 @@ ftp_server_stop() {
     rm -rf "$_FTP_SERVER_STATE"
     _FTP_SERVER_STATE=
   fi
-  FTP_SERVER_USER= FTP_SERVER_PASS= FTP_SERVER_PORT= _FTP_SERVER_NAME=
+  FTP_SERVER_USER=
+  FTP_SERVER_PASS=
+  FTP_SERVER_PORT=
+  _FTP_SERVER_NAME=
 }
