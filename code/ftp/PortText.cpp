@@ -12,7 +12,34 @@ namespace {
 
 bool SkippedByVal(char16_t c) { return c == u' ' || c == u'\t' || c == u'\n' || c == u'\r'; }
 
+// "[address]" or "[address]:..." with an address of IPv6 characters: the position of the closing bracket.
+size_t BracketEnd(TextView server) {
+  if (server.size() < 3 || server[0] != u'[') return Text::npos;
+  const size_t close = server.find(u']');
+  if (close == Text::npos || (close + 1 < server.size() && server[close + 1] != u':')) return Text::npos;
+  const TextView address = server.substr(1, close - 1);
+  if (address.find(u':') == TextView::npos) return Text::npos;
+  for (char16_t c : address) {
+    const bool hex = (c >= u'0' && c <= u'9') || (c >= u'a' && c <= u'f') || (c >= u'A' && c <= u'F');
+    if (!hex && c != u':' && c != u'.') return Text::npos;
+  }
+  return close;
+}
+
 }  // namespace
+
+void SplitServerText(Text& server, Text& port) {
+  const size_t close = BracketEnd(server);
+  const size_t colon = close != Text::npos ? (close + 1 < server.size() ? close + 1 : Text::npos) : server.find(u':');
+  if (colon == Text::npos) return;
+  port = server.substr(colon + 1);
+  server.resize(colon);
+}
+
+TextView HostOfServerText(TextView server) {
+  const size_t close = BracketEnd(server);
+  return close == Text::npos ? server : server.substr(1, close - 1);
+}
 
 double LeadingNumber(TextView text) {
   std::string compact;

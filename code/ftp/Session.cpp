@@ -25,17 +25,13 @@ int32_t KadroOcx::ConnectServer() {
   hInternet = platform_.ftp.InternetOpen(u"vb activex", INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
   if (hInternet == 0) return fail();
 
-  const size_t colon = sServer.find(u':');
-  if (colon != Text::npos) {
-    sPort = sServer.substr(colon + 1);
-    sServer.resize(colon);
-  }
+  SplitServerText(sServer, sPort);
 
   // The port's conversion is the step that can raise: out of range, no connection is attempted.
   trap.Run([&] {
     const uint16_t port = PortNumber(sPort);
-    hConnect = platform_.ftp.InternetConnect(hInternet, sServer, port, sUid, sPass, INTERNET_SERVICE_FTP,
-                                             static_cast<uint32_t>(lConnectFlags), 0);
+    hConnect = platform_.ftp.InternetConnect(hInternet, HostOfServerText(sServer), port, sUid, sPass,
+                                             INTERNET_SERVICE_FTP, static_cast<uint32_t>(lConnectFlags), 0);
   });
   if (hConnect == 0 || trap.IsPending()) return fail();
   trap.Clear();

@@ -4,6 +4,7 @@
 #   vsftpd_start ROOT   creates a local user chrooted into ROOT (created if missing, chowned to the user), writes a
 #                       config and a PAM service of its own, starts vsftpd on a free port and waits for its greeting.
 #                       Sets VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, VSFTPD_PID. Needs root and the vsftpd package.
+#                       With VSFTPD_ADDRESS=::1 set beforehand it listens on the IPv6 loopback instead of 127.0.0.1.
 #   vsftpd_stop         stops that server (its whole process group), removes the user, the config and the PAM file.
 #                       Safe to call twice and from a trap; leaves ROOT to the caller.
 #
@@ -71,6 +72,7 @@ vsftpd_start() {
     return 1
   fi
   command -v vsftpd >/dev/null || PATH=$PATH:/usr/sbin
+  VSFTPD_ADDRESS=${VSFTPD_ADDRESS:-127.0.0.1}
   _vsftpd_remove_stale_users
 
   VSFTPD_STATE_DIR=$(mktemp -d /tmp/kadroo-vsftpd.XXXXXX)
@@ -95,11 +97,19 @@ EOF
   local range
   range=$(free_tcp_port_range 64) || return 1
   VSFTPD_PORT=$(free_tcp_port) || return 1
-  cat >"$VSFTPD_STATE_DIR/vsftpd.conf" <<EOF
-listen=YES
+  local listen
+  if [ "$VSFTPD_ADDRESS" = ::1 ]; then
+    listen="listen=NO
+listen_ipv6=YES
+listen_address6=::1"
+  else
+    listen="listen=YES
 listen_ipv6=NO
+listen_address=$VSFTPD_ADDRESS"
+  fi
+  cat >"$VSFTPD_STATE_DIR/vsftpd.conf" <<EOF
+$listen
 background=NO
-listen_address=127.0.0.1
 listen_port=$VSFTPD_PORT
 anonymous_enable=NO
 local_enable=YES
@@ -143,14 +153,14 @@ EOF
     fi
     greeting=$(/usr/bin/python3 -c 'import socket, sys
 try:
-    s = socket.create_connection(("127.0.0.1", int(sys.argv[1])), timeout=1)
+    s = socket.create_connection((sys.argv[2], int(sys.argv[1])), timeout=1)
     print(s.recv(100).decode(errors="replace")[:3]); s.sendall(b"QUIT\r\n"); s.close()
 except OSError:
-    pass' "$VSFTPD_PORT")
+    pass' "$VSFTPD_PORT" "$VSFTPD_ADDRESS")
     [ "$greeting" = 220 ] && return 0
     sleep 0.1
   done
-  echo "vsftpd_start: no greeting on 127.0.0.1:$VSFTPD_PORT after 5 s" >&2
+  echo "vsftpd_start: no greeting on $VSFTPD_ADDRESS port $VSFTPD_PORT after 5 s" >&2
   vsftpd_stop
   return 1
 }

@@ -57,14 +57,34 @@ TEST_F(TransferTest, PortTexts) {
   const struct {
     const char16_t* server;
     const char* connect;
+    const char16_t* host;  // what the server field holds after the split
     const char16_t* port;
   } cases[] = {
-      {u"h", "connect h 0 ", u""},           {u"h:", "connect h 0 ", u""},
-      {u"h:abc", "connect h 0 ", u"abc"},     {u"h:21:99", "connect h 21 ", u"21:99"},
-      {u":21", "connect  21 ", u"21"},        {u"h:40000", "connect h 40000 ", u"40000"},
-      {u"h:65535", "connect h 65535 ", u"65535"}, {u"h: 2 1", "connect h 21 ", u" 2 1"},
-      {u"h:21.5", "connect h 22 ", u"21.5"},  {u"h:22.5", "connect h 22 ", u"22.5"},
-      {u"h:&H15", "connect h 21 ", u"&H15"},
+      {u"h", "connect h 0 ", u"h", u""},
+      {u"h:", "connect h 0 ", u"h", u""},
+      {u"h:abc", "connect h 0 ", u"h", u"abc"},
+      {u"h:21:99", "connect h 21 ", u"h", u"21:99"},
+      {u":21", "connect  21 ", u"", u"21"},
+      {u"h:40000", "connect h 40000 ", u"h", u"40000"},
+      {u"h:65535", "connect h 65535 ", u"h", u"65535"},
+      {u"h: 2 1", "connect h 21 ", u"h", u" 2 1"},
+      {u"h:21.5", "connect h 22 ", u"h", u"21.5"},
+      {u"h:22.5", "connect h 22 ", u"h", u"22.5"},
+      {u"h:&H15", "connect h 21 ", u"h", u"&H15"},
+      // An IPv6 address in brackets: the port follows the closing bracket, the brackets stay in the field.
+      {u"[::1]:2121", "connect ::1 2121 ", u"[::1]", u"2121"},
+      {u"[::1]", "connect ::1 0 ", u"[::1]", u""},
+      {u"[::1]:", "connect ::1 0 ", u"[::1]", u""},
+      {u"[2001:DB8::a]:21:99", "connect 2001:DB8::a 21 ", u"[2001:DB8::a]", u"21:99"},
+      {u"[::ffff:192.0.2.1]:990", "connect ::ffff:192.0.2.1 990 ", u"[::ffff:192.0.2.1]", u"990"},
+      // Anything else is split at its first colon, as it always was.
+      {u"::1:2121", "connect  0 ", u"", u":1:2121"},
+      {u"::1", "connect  0 ", u"", u":1"},
+      {u"[::1]x:21", "connect [ 0 ", u"[", u":1]x:21"},
+      {u"[::1", "connect [ 0 ", u"[", u":1"},
+      {u"[h]:21", "connect [h] 21 ", u"[h]", u"21"},
+      {u"[]:21", "connect [] 21 ", u"[]", u"21"},
+      {u"[::g]:21", "connect [ 0 ", u"[", u":g]:21"},
   };
   for (const auto& c : cases) {
     fake.ftp.log.clear();
@@ -72,8 +92,17 @@ TEST_F(TransferTest, PortTexts) {
     control.GetFileToFile(u"docs/a.doc", u"/tmp/a");
     ASSERT_GE(fake.ftp.log.size(), 2u) << testing::Narrow(c.server);
     EXPECT_EQ(fake.ftp.log[1].rfind(c.connect, 0), 0u) << fake.ftp.log[1];
-    EXPECT_EQ(control.state().sPort, c.port);
+    EXPECT_EQ(control.state().sServer, c.host) << testing::Narrow(c.server);
+    EXPECT_EQ(control.state().sPort, c.port) << testing::Narrow(c.server);
   }
+}
+
+TEST_F(TransferTest, ABracketedAddressKeepsItsPortOnTheNextConnect) {
+  control.setparm(u"uid=u;path=[::1]:2121", u";", 1);
+  ASSERT_EQ(control.GetFileToFile(u"docs/a.doc", u"/tmp/a"), 1);
+  ASSERT_EQ(control.GetFileToFile(u"docs/a.doc", u"/tmp/a"), 1);
+  EXPECT_EQ(Count("connect ::1 2121 u"), 2u);
+  EXPECT_EQ(control.state().sServer, u"[::1]");
 }
 
 TEST_F(TransferTest, PortOutsideTheRangeConnectsNowhere) {

@@ -14,6 +14,7 @@ ROOT = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "..")
 # Starts the server with the scripts' own helper and stops it when told to (a line on its standard input).
 SERVER = """
 source "$1/scripts/lib/vsftpd.sh"
+VSFTPD_ADDRESS=$3
 vsftpd_start "$2" >&2 || exit 1
 trap vsftpd_stop EXIT
 echo "$VSFTPD_PORT $VSFTPD_USER $VSFTPD_PASS"
@@ -22,11 +23,11 @@ read -r _
 
 
 class Server:
-    def __init__(self):
+    def __init__(self, address):
         self.dir = tempfile.mkdtemp(prefix="kadroo-cycle-")
         os.chmod(self.dir, 0o755)
         self.root = os.path.join(self.dir, "root")
-        self.proc = subprocess.Popen(["bash", "-c", SERVER, "vsftpd", ROOT, self.root], stdin=subprocess.PIPE,
+        self.proc = subprocess.Popen(["bash", "-c", SERVER, "vsftpd", ROOT, self.root, address], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, text=True)
         line = self.proc.stdout.readline().split()
         if len(line) != 3:
@@ -72,13 +73,17 @@ class Session:
         self.proc.stdin.close()
         stderr = self.proc.stderr.read().decode()
         self.proc.wait(timeout=30)
+        self.proc.stdout.close()
+        self.proc.stderr.close()
         return stderr
 
 
 class EditCycle(unittest.TestCase):
+    address, host = "127.0.0.1", "127.0.0.1"  # where the server listens, and how the page names it
+
     @classmethod
     def setUpClass(cls):
-        cls.server = Server()
+        cls.server = Server(cls.address)
 
     @classmethod
     def tearDownClass(cls):
@@ -94,7 +99,7 @@ class EditCycle(unittest.TestCase):
 
     def connect(self, passive):
         s = self.server
-        self.session.call("setparm", f"uid={s.user};path=127.0.0.1:{s.port};pass={s.password}", ";", passive)
+        self.session.call("setparm", f"uid={s.user};path={self.host}:{s.port};pass={s.password}", ";", passive)
 
     def test_cycle_in_both_modes(self):
         for passive in (1, 0):
@@ -130,10 +135,15 @@ class EditCycle(unittest.TestCase):
 
     def test_wrong_password(self):
         s = self.server
-        self.session.call("setparm", f"uid={s.user};path=127.0.0.1:{s.port};pass=wrong", ";", 1)
+        self.session.call("setparm", f"uid={s.user};path={self.host}:{s.port};pass=wrong", ";", 1)
         self.assertEqual(self.session.call("GetFileToFile", "docs/x", os.path.join(self.tmp, "x")), -1)
         self.assertEqual(self.session.call("getErrorMsg"), "无法连接和登录文件服务器，用户名或密码不正确\r\n错误号：12014")
         self.assertFalse(os.path.exists(os.path.join(self.tmp, "x")))
+
+
+class EditCycleOverIpv6(EditCycle):
+    """The same against a server that listens on the IPv6 loopback alone, named as an address in brackets."""
+    address, host = "::1", "[::1]"
 
 
 if __name__ == "__main__":
