@@ -23,7 +23,7 @@ read -r _
 
 
 class Server:
-    def __init__(self, address):
+    def __init__(self, address="127.0.0.1"):
         self.dir = tempfile.mkdtemp(prefix="kadroo-cycle-")
         os.chmod(self.dir, 0o755)
         self.root = os.path.join(self.dir, "root")
