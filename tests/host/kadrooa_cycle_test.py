@@ -57,9 +57,10 @@ class Server:
 class Session:
     """One kadrooa, without a controlling terminal, as a host process started from a page would be."""
 
-    def __init__(self, tmpdir):
-        self.proc = subprocess.Popen([KADROOA], stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     env=dict(os.environ, TMPDIR=tmpdir), start_new_session=True)
+    def __init__(self, tmpdir, command=None, preexec_fn=None):
+        self.proc = subprocess.Popen(command or [KADROOA], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+                                     stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=tmpdir),
+                                     start_new_session=True, preexec_fn=preexec_fn)
         self.id = 0
 
     def call(self, method, *params):

@@ -1,41 +1,19 @@
 #!/usr/bin/python3
 """kadrooa downloading from a private vsftpd onto a disk that fills up or a file-size limit that is reached: the call
 answers -1 with the local reason's own code, and the clerk's file is left as it was with nothing beside it."""
-import json
 import os
 import resource
 import shutil
-import subprocess
 import sys
 import tempfile
 import unittest
 
 KADROOA = sys.argv.pop(1) if len(sys.argv) > 1 else "build/bin/kadrooa"
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
-from kadrooa_cycle_test import Server  # noqa: E402
+from kadrooa_cycle_test import Server, Session  # noqa: E402
 
 BIG = b"d" * (1 << 20)
 CLERKS = "the clerk's copy".encode()
-
-
-class Session:
-    def __init__(self, command, preexec_fn=None):
-        self.proc = subprocess.Popen(command, stdin=subprocess.PIPE, stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                                     preexec_fn=preexec_fn)
-        self.id = 0
-
-    def call(self, method, *params):
-        self.id += 1
-        request = {"jsonrpc": "2.0", "id": self.id, "method": method, "params": list(params)}
-        self.proc.stdin.write((json.dumps(request, ensure_ascii=False) + "\n").encode())
-        self.proc.stdin.flush()
-        return json.loads(self.proc.stdout.readline())["result"]
-
-    def close(self):
-        self.proc.stdin.close()
-        self.proc.stdout.close()
-        self.proc.stderr.close()
-        return self.proc.wait(timeout=30)
 
 
 class LocalFaults(unittest.TestCase):
@@ -66,7 +44,7 @@ class LocalFaults(unittest.TestCase):
         os.mkdir(disk)
         # A 64 KiB tmpfs seen by kadrooa alone; its files are reached through /proc/PID/root.
         script = 'mount -t tmpfs -o size=64k tmpfs "$0" && exec "$1"'
-        session = Session(["unshare", "-m", "--propagation", "private", "sh", "-c", script, disk, KADROOA])
+        session = Session(self.tmp, ["unshare", "-m", "--propagation", "private", "sh", "-c", script, disk, KADROOA])
         try:
             self.assertEqual(session.call("isInstalled"), 1)
             inside = f"/proc/{session.proc.pid}/root{disk}"
@@ -79,7 +57,8 @@ class LocalFaults(unittest.TestCase):
                 self.assertEqual(f.read(), CLERKS)
             self.assertEqual(os.listdir(inside), ["doc"])
         finally:
-            self.assertEqual(session.close(), 0)
+            session.close()
+            self.assertEqual(session.proc.returncode, 0)
 
     def test_file_size_limit_reads_223_and_the_host_lives_on(self):
         local = os.path.join(self.tmp, "doc")
@@ -89,7 +68,7 @@ class LocalFaults(unittest.TestCase):
         def limit():
             resource.setrlimit(resource.RLIMIT_FSIZE, (64 * 1024, resource.RLIM_INFINITY))
 
-        session = Session([KADROOA], preexec_fn=limit)
+        session = Session(self.tmp, [KADROOA], preexec_fn=limit)
         try:
             result, message = self.fetch(session, local)
             self.assertEqual(result, -1)
@@ -99,7 +78,8 @@ class LocalFaults(unittest.TestCase):
             self.assertEqual(os.listdir(self.tmp), ["doc"])
             self.assertEqual(session.call("isInstalled"), 1, "SIGXFSZ did not end the host")
         finally:
-            self.assertEqual(session.close(), 0)
+            session.close()
+            self.assertEqual(session.proc.returncode, 0)
 
 
 if __name__ == "__main__":
