@@ -80,6 +80,9 @@ TEST_F(LocalFilesTest, QuitScriptIsWrittenOrRaises) {
   files.WriteTextFile(path, u"quit");
   files.WriteTextFile(path, u"quit");
   EXPECT_EQ(testing::ReadWholeFile(dir / "quit.txt"), "quit\n");
+  testing::WriteWholeFile(dir / "quit.txt", "open ftp.example.com\nuser anonymous\n");
+  files.WriteTextFile(path, u"quit");
+  EXPECT_EQ(testing::ReadWholeFile(dir / "quit.txt"), "quit\n") << "a longer old script leaves nothing behind";
   lastError.code = 4242;
   try {
     testing::WriteWholeFile(dir / "file", "x");

@@ -239,10 +239,14 @@ void PosixLocalFiles::WriteTextFile(TextView path, TextView line) {
     if (errno == ENOENT || errno == ENOTDIR) Raise(ErrorNumber::kPathNotFound);
     Raise(ErrorNumber::kPathFileAccessError);
   }
-  const bool truncated = ::ftruncate(fd, 0) == 0;
-  const ssize_t written = ::write(fd, content->data(), content->size());
+  // Written over the old content and cut only where that was longer: emptying the file first makes ext4 start
+  // writing it back on close, and the next emptying waits for that write: 0.3 to 2 ms on every transfer.
+  const ssize_t written = ::pwrite(fd, content->data(), content->size(), 0);
+  struct stat st;
+  const bool cut = ::fstat(fd, &st) == 0 && (static_cast<uint64_t>(st.st_size) <= content->size() ||
+                                              ::ftruncate(fd, static_cast<off_t>(content->size())) == 0);
   const bool closed = ::close(fd) == 0;
-  if (!truncated || written != static_cast<ssize_t>(content->size()) || !closed) {
+  if (written != static_cast<ssize_t>(content->size()) || !cut || !closed) {
     Raise(ErrorNumber::kPathFileAccessError);
   }
 }
