@@ -70,8 +70,8 @@ int32_t KadroOcx::DownloadFile() {
       if (search == 0) {
         sErrorMsg = GetErr(0, u"服务器文件或文件夹不存在或拒绝访问。");
       } else {
-        // The file is there, so the transfer's own reason (a full disk, a denied write) is what the clerk needs;
-        // a successful search must not wipe it out.
+        // The file is there, so the transfer's own reason (a full disk, a denied write) is what the clerk needs:
+        // neither the successful search nor its closing may wipe it out, for the message or for a later GetErr.
         platform_.lastError.code = transferError;
         sErrorMsg = GetErr(0, u"Target is a folder， but a file name is needed？");
         platform_.ftp.InternetCloseHandle(search);

@@ -29,3 +29,15 @@
 #undef RegQueryValueEx
 #undef RegEnumValue
 #undef PathFileExists
+
+namespace kadroo::windows {
+
+// Records the outcome of the platform call that has just returned `ok` (0, or GetLastError read before anything
+// else can reset it) and returns it as a bool. Call it directly on the call: Recorded(lastError, ::DeleteFileA(p)).
+inline bool Recorded(LastError& lastError, BOOL ok) {
+  const DWORD error = ::GetLastError();
+  lastError.code = ok ? 0 : static_cast<int32_t>(error);
+  return ok != FALSE;
+}
+
+}  // namespace kadroo::windows

@@ -183,9 +183,7 @@ bool WinInetFtpClient::FtpPutFile(Handle connect, TextView local, TextView remot
   std::string source, remotePath;
   if (int32_t error = ToAnsiArgument(codePage_, local, LineBreaks::kAllowed, source)) return Finish(error, false);
   if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, remotePath)) return Finish(error, false);
-  const BOOL ok = ::FtpPutFileA(connection, source.c_str(), remotePath.c_str(), flags, context);
-  const DWORD error = ::GetLastError();
-  return Finish(ok ? 0 : Code(error), ok != FALSE);
+  return Recorded(lastError_, ::FtpPutFileA(connection, source.c_str(), remotePath.c_str(), flags, context));
 }
 
 Handle WinInetFtpClient::FtpFindFirstFile(Handle connect, TextView remote, FindData& record, uint32_t flags,
@@ -210,9 +208,7 @@ bool WinInetFtpClient::FtpRenameFile(Handle connect, TextView existing, TextView
   std::string from, to;
   if (int32_t error = ToAnsiArgument(codePage_, existing, LineBreaks::kRefused, from)) return Finish(error, false);
   if (int32_t error = ToAnsiArgument(codePage_, renamed, LineBreaks::kRefused, to)) return Finish(error, false);
-  const BOOL ok = ::FtpRenameFileA(connection, from.c_str(), to.c_str());
-  const DWORD error = ::GetLastError();
-  return Finish(ok ? 0 : Code(error), ok != FALSE);
+  return Recorded(lastError_, ::FtpRenameFileA(connection, from.c_str(), to.c_str()));
 }
 
 bool WinInetFtpClient::FtpDeleteFile(Handle connect, TextView remote) {
@@ -220,9 +216,7 @@ bool WinInetFtpClient::FtpDeleteFile(Handle connect, TextView remote) {
   if (!connection) return false;
   std::string path;
   if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, path)) return Finish(error, false);
-  const BOOL ok = ::FtpDeleteFileA(connection, path.c_str());
-  const DWORD error = ::GetLastError();
-  return Finish(ok ? 0 : Code(error), ok != FALSE);
+  return Recorded(lastError_, ::FtpDeleteFileA(connection, path.c_str()));
 }
 
 bool WinInetFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
@@ -230,9 +224,7 @@ bool WinInetFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
   if (!connection) return false;
   std::string path;
   if (int32_t error = ToAnsiArgument(codePage_, directory, LineBreaks::kRefused, path)) return Finish(error, false);
-  const BOOL ok = ::FtpCreateDirectoryA(connection, path.c_str());
-  const DWORD error = ::GetLastError();
-  return Finish(ok ? 0 : Code(error), ok != FALSE);
+  return Recorded(lastError_, ::FtpCreateDirectoryA(connection, path.c_str()));
 }
 
 bool WinInetFtpClient::InternetCloseHandle(Handle handle) {
@@ -241,9 +233,7 @@ bool WinInetFtpClient::InternetCloseHandle(Handle handle) {
   CloseChildren(handle);
   HINTERNET internet = entry->internet.release();
   handles_.Remove(handle);
-  const BOOL ok = ::InternetCloseHandle(internet);
-  const DWORD error = ::GetLastError();
-  return Finish(ok ? 0 : Code(error), ok != FALSE);
+  return Recorded(lastError_, ::InternetCloseHandle(internet));
 }
 
 }  // namespace kadroo::windows

@@ -49,10 +49,7 @@ bool WindowsLocalFiles::DeleteFile(TextView path) {
     lastError_.code = error;
     return false;
   }
-  const BOOL ok = ::DeleteFileA(local.c_str());
-  const DWORD error = ::GetLastError();
-  lastError_.code = ok ? 0 : static_cast<int32_t>(error);
-  return ok != FALSE;
+  return Recorded(lastError_, ::DeleteFileA(local.c_str()));
 }
 
 Handle WindowsLocalFiles::FindFirstFile(TextView path, FindData& record) {
