@@ -3,17 +3,28 @@
 #
 #   need_wine           installs Wine with its 32-bit part, the cross compilers' IDL files and the GUI tools
 #                       (Xvfb, xdotool, ImageMagick, a Chinese font), adding the i386 architecture first.
+#   need_wine_sdk       installs what the cross build takes from Wine: the IDL files and both bitnesses' stdole2.tlb
+#                       (libwine and libwine:i386), adding the i386 architecture first.
 #   wine_prefix DIR     makes DIR a Wine prefix (once; a prefix made before 32-bit Wine was installed is made anew),
 #                       exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, and links a Chinese font for message boxes.
 #   wine32 ARGS...      runs ARGS in the prefix as a 32-bit process (cscript, regsvr32 pick their bitness
 #                       from the program); wine64 ARGS... as a 64-bit one.
 #   windows_path PATH   prints the Z:\ form of a Linux path, as programs in the prefix see it.
 
-need_wine() {
+_need_i386() {
   if ! dpkg --print-foreign-architectures | grep -qx i386; then
     dpkg --add-architecture i386
     unset KADROOA_APT_UPDATED
   fi
+}
+
+need_wine_sdk() {
+  _need_i386
+  need_packages libwine-dev libwine libwine:i386
+}
+
+need_wine() {
+  _need_i386
   need_packages wine wine64 wine32:i386 libwine-dev xvfb xauth xdotool imagemagick x11-utils fonts-wqy-zenhei \
     locales
 }
