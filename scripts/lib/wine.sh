@@ -5,6 +5,8 @@
 #                       (Xvfb, xdotool, ImageMagick, a Chinese font), adding the i386 architecture first.
 #   need_wine_sdk       installs what the cross build takes from Wine: the IDL files and both bitnesses' stdole2.tlb
 #                       (libwine and libwine:i386), adding the i386 architecture first.
+#   need_locale NAME    makes the locale NAME (e.g. zh_CN.UTF-8) available, listed in /etc/locale.gen so that a
+#                       later locale-gen keeps it.
 #   wine_prefix DIR     makes DIR a Wine prefix (once; a prefix made before 32-bit Wine was installed is made anew),
 #                       exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, and links a Chinese font for message boxes.
 #   wine32 ARGS...      runs ARGS in the prefix as a 32-bit process (cscript, regsvr32 pick their bitness
@@ -21,6 +23,21 @@ _need_i386() {
 need_wine_sdk() {
   _need_i386
   need_packages libwine-dev libwine libwine:i386
+}
+
+need_locale() {
+  local name=$1 charset
+  charset=${name#*.}
+  locale -a 2>/dev/null | grep -qix "${name%%.*}.$(echo "$charset" | tr -d -- - | tr '[:upper:]' '[:lower:]')" &&
+    return 0
+  need_packages locales || return 1
+  # locale-gen rebuilds the whole archive from /etc/locale.gen, so a locale made by localedef alone would be lost
+  # the next time the locales package is configured.
+  if ! grep -qx "$name $charset" /etc/locale.gen; then
+    sed -i "s/^# *$name $charset\$/$name $charset/" /etc/locale.gen
+    grep -qx "$name $charset" /etc/locale.gen || echo "$name $charset" >>/etc/locale.gen
+  fi
+  locale-gen >/dev/null || { echo "need_locale: cannot generate $name" >&2; return 1; }
 }
 
 need_wine() {
