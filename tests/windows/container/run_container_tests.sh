@@ -31,11 +31,16 @@ done
 
 rm -rf "$OUT"
 mkdir -p "$OUT"
+# The server's files live apart from the checkout, which the FTP user may not be able to reach (a home of 0700).
+ftp_dir=$(mktemp -d /tmp/kadroo-container.XXXXXX)
+chmod 755 "$ftp_dir"
+readonly FTP_ROOT=$ftp_dir/root
 xvfb_pid=
 cleanup() {
   vsftpd_stop
   [ -n "${WINEPREFIX:-}" ] && wineserver -k 2>/dev/null
   [ -n "$xvfb_pid" ] && kill "$xvfb_pid" 2>/dev/null
+  rm -rf "$ftp_dir"
 }
 trap cleanup EXIT
 
@@ -47,8 +52,8 @@ DISPLAY=:$(head -1 "$OUT/display")
 export DISPLAY
 rm -rf build/wine-container
 wine_prefix "$PWD/build/wine-container"
-vsftpd_start "$OUT/ftp-root" || exit 1
-mkdir -p "$OUT/ftp-root/docs"
+vsftpd_start "$FTP_ROOT" || exit 1
+mkdir -p "$FTP_ROOT/docs"
 
 # check NAME COMMAND...: runs a check, counts it, shows its log when it fails.
 check() {
@@ -117,11 +122,11 @@ close_message_box() {
 }
 
 page_container() {
-  local bits=$1 root=$OUT/ftp-root/docs
+  local bits=$1 root=$FTP_ROOT/docs
   rm -f "$root"/letter.*
   printf '%s' "$DOC_TEXT" >"$root/letter.doc"
   printf 'template' >"$root/letter.dot"
-  chown -R "$VSFTPD_USER:" "$OUT/ftp-root"
+  chown -R "$VSFTPD_USER:" "$FTP_ROOT"
   local server=127.0.0.1:$VSFTPD_PORT
   printf 'var server = "%s", user = "%s", pass = "%s", remoteDoc = "docs/letter.doc", remoteTemplate = "docs/letter.dot", docText = "%s";\n' \
     "$server" "$VSFTPD_USER" "$VSFTPD_PASS" "$DOC_TEXT" >"$OUT/page.js"
