@@ -88,4 +88,4 @@ class LocalFaults(unittest.TestCase):
 
 
 if __name__ == "__main__":
-    unittest.main()
+    unittest.main(verbosity=2)  # a skip shows its reason
