@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # scripts/demo windows: the edit cycle through the real control. Builds KadroOA.ocx, makes a Wine prefix, registers
-# the x86 control with regsvr32, and runs a page script (scripts/lib/demo-page.js) under Wine's cscript against a
+# the x86 control (the x64 one where the kernel runs no 32-bit programs) with regsvr32, and runs a page script (scripts/lib/demo-page.js) under Wine's cscript against a
 # private vsftpd; then shows the server's files. KADROOA_WINE_PREFIX names a prefix to reuse.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
@@ -26,8 +26,14 @@ echo "-- making a Wine prefix (the first time takes about 20 s)"
 unset DISPLAY
 wine_prefix "${KADROOA_WINE_PREFIX:-$work/prefix}"
 wineserver -p
-wine cmd /c exit >/dev/null 2>&1
-wine regsvr32 build/win32/KadroOA.ocx 2>/dev/null
+run=wine32 build=win32
+if [ "$(wine_bitnesses)" = 64 ]; then
+  wine_skip_note
+  run=wine64 build=win64
+fi
+$run cmd /c exit >/dev/null 2>&1
+$run regsvr32 build/$build/KadroOA.ocx 2>/dev/null
+echo "-- registered build/$build/KadroOA.ocx"
 
 root=$work/server
 mkdir -p "$root/docs" "$root/templates"
@@ -38,10 +44,10 @@ chown -R "$VSFTPD_USER:" "$root"
 echo "vsftpd on 127.0.0.1:$VSFTPD_PORT, user $VSFTPD_USER"
 
 echo "-- the page script under Wine's cscript"
-wine cscript //nologo "$(windows_path "$PWD/scripts/lib/demo-page.js")" "$VSFTPD_USER" "$VSFTPD_PORT" "$VSFTPD_PASS" \
+$run cscript //nologo "$(windows_path "$PWD/scripts/lib/demo-page.js")" "$VSFTPD_USER" "$VSFTPD_PORT" "$VSFTPD_PASS" \
   2>/dev/null | tr -d '\r'
 status=${PIPESTATUS[0]}
-wine regsvr32 /u build/win32/KadroOA.ocx 2>/dev/null
+$run regsvr32 /u build/$build/KadroOA.ocx 2>/dev/null
 
 echo "-- on the server"
 for f in "$root"/docs/*; do

@@ -11,6 +11,10 @@
 #                       exports WINEPREFIX, WINEDEBUG, WINEDLLOVERRIDES, and links a Chinese font for message boxes.
 #   wine32 ARGS...      runs ARGS in the prefix as a 32-bit process (cscript, regsvr32 pick their bitness
 #                       from the program); wine64 ARGS... as a 64-bit one.
+#   wine_bitnesses      prints the bitnesses this kernel lets Wine run: "32 64", or "64" on a kernel built
+#                       without 32-bit x86 support (there the 32-bit loader fails with "Exec format error").
+#   wine_skip_note      prints why the 32-bit half is skipped, for the runners' output.
+#   wine_any ARGS...    runs ARGS with the loader that works for programs of either bitness on this kernel.
 #   windows_path PATH   prints the Z:\ form of a Linux path, as programs in the prefix see it.
 
 _need_i386() {
@@ -51,23 +55,37 @@ need_wine() {
   fi
 }
 
+wine_bitnesses() {
+  if /usr/lib/wine/wine --version >/dev/null 2>&1; then echo "32 64"; else echo 64; fi
+}
+
+wine_skip_note() {
+  echo "skip 32-bit: this kernel cannot run 32-bit x86 programs (the 32-bit Wine loader fails with Exec format error)"
+}
+
+# The loader for programs of either bitness: /usr/bin/wine goes to the 32-bit loader whenever it is installed.
+wine_any() {
+  if [ "$(wine_bitnesses)" = 64 ]; then /usr/lib/wine/wine64 "$@"; else wine "$@"; fi
+}
+
 wine_prefix() {
   local dir=$1
   export WINEPREFIX=$dir WINEDEBUG=-all WINEDLLOVERRIDES="mscoree,mshtml="
-  if [ -f "$dir/system.reg" ] && [ ! -f "$dir/drive_c/windows/syswow64/kernel32.dll" ]; then
+  if [ -f "$dir/system.reg" ] && [ ! -f "$dir/drive_c/windows/syswow64/kernel32.dll" ] &&
+    [ "$(wine_bitnesses)" != 64 ]; then
     rm -rf "$dir"
   fi
   if [ ! -f "$dir/.kadrooa-ready" ]; then
     mkdir -p "$dir"
-    wineboot -i >/dev/null 2>&1
+    wine_any wineboot -i >/dev/null 2>&1
     wineserver -w
     local font='wqy-zenhei.ttc,WenQuanYi Zen Hei' face
     for face in Tahoma 'MS Shell Dlg' 'MS Shell Dlg 2' 'Microsoft Sans Serif' 'SimSun'; do
-      wine reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
+      wine_any reg add 'HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontLink\SystemLink' /v "$face" \
         /t REG_MULTI_SZ /d "$font" /f >/dev/null 2>&1
     done
     # Without a window manager under Xvfb, Wine draws the title bars itself.
-    wine reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
+    wine_any reg add 'HKCU\Software\Wine\X11 Driver' /v Decorated /d N /f >/dev/null 2>&1
     wineserver -w
     touch "$dir/.kadrooa-ready"
   fi

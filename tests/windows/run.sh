@@ -25,13 +25,14 @@ trap cleanup EXIT
 unset DISPLAY
 wine_prefix "${KADROOA_WINE_PREFIX:-$run_dir/prefix}"
 wineserver -p
-wine cmd /c exit >/dev/null 2>&1
+wine_any cmd /c exit >/dev/null 2>&1
 echo "Wine prefix ready after $(( $(date +%s) - started )) s"
 
 g++ -std=c++20 -Wall -Wextra -I code/host/windows tests/windows/registration_table.cpp -o "$run_dir/registration_table"
 mkdir -p "$run_dir/ftp" "$run_dir/work"
 vsftpd_start "$run_dir/ftp"
 
-FTP_ROOT=$run_dir/ftp WORK_DIR=$run_dir/work KADROOA_BUILD=$root/build REGISTRATION_TABLE=$run_dir/registration_table \
+KADROOA_WINE_BITS=$(wine_bitnesses) KADROOA_WINE_SKIP=$(wine_skip_note) \
+  FTP_ROOT=$run_dir/ftp WORK_DIR=$run_dir/work KADROOA_BUILD=$root/build REGISTRATION_TABLE=$run_dir/registration_table \
   VSFTPD_PORT=$VSFTPD_PORT VSFTPD_USER=$VSFTPD_USER VSFTPD_PASS=$VSFTPD_PASS \
   python3 tests/windows/run_wine_tests.py

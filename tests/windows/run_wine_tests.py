@@ -25,11 +25,14 @@ PORT = os.environ["VSFTPD_PORT"]
 USER = os.environ["VSFTPD_USER"]
 PASSWORD = os.environ["VSFTPD_PASS"]
 LOADERS = {"win32": ["wine"], "win64": ["/usr/lib/wine/wine64"]}
+# A kernel built without 32-bit x86 support runs only the x64 build (run.sh says which, and why).
+ARCHES = [arch for arch in LOADERS if arch[3:] in os.environ.get("KADROOA_WINE_BITS", "32 64").split()]
 REG_ROOT = "HKEY_CURRENT_USER\\Software\\KadroOATest"
 RS = "\x1e"
 
 passed = 0
 failed = 0
+skipped = 0
 
 
 def check(name, ok, detail=""):
@@ -356,8 +359,12 @@ def closed_port():
 
 
 def main():
+    global skipped
     start = time.monotonic()
-    for arch in ("win32", "win64"):
+    if len(ARCHES) < len(LOADERS):
+        print(os.environ.get("KADROOA_WINE_SKIP", "skip 32-bit"))
+        skipped += 2  # the x86 build's own pass, and both builds side by side
+    for arch in ARCHES:
         ocx = os.path.join(BUILD, arch, "KadroOA.ocx")
         entries = registration_table(arch)
         result = wine(arch, "regsvr32", "/s", windows_path(ocx))
@@ -393,9 +400,10 @@ def main():
         expect("%s regsvr32 /u with a key gone" % arch, wine(arch, "regsvr32", "/s", "/u", windows_path(ocx)).returncode, 0)
         check_unregistered(arch, entries, "/u with a key gone")
         expect("%s regsvr32 /u again" % arch, wine(arch, "regsvr32", "/s", "/u", windows_path(ocx)).returncode, 0)
-    check_both_builds()
+    if len(ARCHES) == len(LOADERS):
+        check_both_builds()
     print("Wine tests took %.0f s" % (time.monotonic() - start))
-    print("%d passed, %d failed" % (passed, failed))
+    print("%d passed, %d failed" % (passed, failed) + (", %d skipped" % skipped if skipped else ""))
     return 1 if failed else 0
 
 

@@ -151,7 +151,12 @@ page_container() {
   return $status
 }
 
-for bits in 32 64; do
+skipped=0
+if [ "$(wine_bitnesses)" = 64 ]; then
+  wine_skip_note
+  skipped=1
+fi
+for bits in $(wine_bitnesses); do
   check "regsvr32 ($bits-bit)" wine_bits "$bits" regsvr32 "build/win$bits/KadroOA.ocx"
   check "ATL container shows Label12 and scripts the control ($bits-bit)" atl_container "$bits"
   check "page container: safety, site, params, activation, JScript and VBScript edit cycle, drawing ($bits-bit)" \
@@ -175,7 +180,7 @@ registry_of_ours() {
   local bits key
   for bits in 32 64; do
     for key in "${registered_keys[@]}"; do
-      wine_bits "$bits" reg query "HKLM\\Software\\Classes\\$key" /s 2>/dev/null |
+      /usr/lib/wine/wine64 reg query "HKLM\\Software\\Classes\\$key" /s "/reg:$bits" 2>/dev/null |
         awk -v view="$bits" '/^HKEY_/ { key = $0; print view " " key } /^    / { print view " " key " :: " $0 }'
     done
   done | tr -d '\r' | sort
@@ -184,7 +189,7 @@ registry_of_ours() {
 msi_install() {
   registry_of_ours >"$OUT/registry-before.txt"
   [ ! -s "$OUT/registry-before.txt" ] || { echo "registered before the install:"; cat "$OUT/registry-before.txt"; return 1; }
-  wine msiexec /i "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
+  wine_any msiexec /i "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
   ls -l "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
   cmp build/win64/KadroOA.ocx "$PROGRAM_FILES_64/KadroOA.ocx" && cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx"
 }
@@ -208,7 +213,7 @@ registry_equals_regsvr32() {
 }
 
 msi_uninstall() {
-  wine msiexec /x "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
+  wine_any msiexec /x "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
   registry_of_ours >"$OUT/registry-after.txt"
   [ ! -s "$OUT/registry-after.txt" ] || { echo "left by the uninstall:"; cat "$OUT/registry-after.txt"; return 1; }
   if [ -e "$PROGRAM_FILES_64" ] || [ -e "$PROGRAM_FILES_32" ]; then
@@ -227,24 +232,31 @@ creation_fails() {
 
 # The package for 32-bit Windows, tried on the 64-bit prefix: the x86 build alone, in its own view.
 x86_package() {
-  wine msiexec /i "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
+  wine_any msiexec /i "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
   cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx" && [ ! -e "$PROGRAM_FILES_64" ] || return 1
-  installed_call 32 || return 1
-  wine msiexec /x "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
+  if [ "$(wine_bitnesses)" != 64 ]; then installed_call 32 || return 1; fi
+  wine_any msiexec /x "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
   registry_of_ours >"$OUT/registry-after-x86.txt"
   [ ! -s "$OUT/registry-after-x86.txt" ] && [ ! -e "$PROGRAM_FILES_32" ]
 }
 
 check "msiexec /i /qn installs both builds under Program Files" msi_install
-for bits in 32 64; do
+for bits in $(wine_bitnesses); do
   check "cscript creates $PROGID from the installed control and calls it ($bits-bit)" installed_call "$bits"
 done
-check "the registry after the install equals what regsvr32 writes, in both views" registry_equals_regsvr32
+# Both builds' regsvr32 make the registry to compare with: with only the x64 one, the x86 entries that the
+# installer wrote keep the shared keys.
+if [ "$(wine_bitnesses)" = 64 ]; then
+  skipped=$((skipped + 1))
+else
+  check "the registry after the install equals what regsvr32 writes, in both views" registry_equals_regsvr32
+fi
 check "msiexec /x /qn removes every file and key" msi_uninstall
-for bits in 32 64; do
+for bits in $(wine_bitnesses); do
   check "after the uninstall creating $PROGID fails with invalid class string ($bits-bit)" creation_fails "$bits"
 done
-check "KadroOA-x86.msi installs the x86 build alone, cscript calls it, /x removes it" x86_package
+check "KadroOA-x86.msi installs the x86 build alone$([ "$(wine_bitnesses)" = 64 ] || echo ", cscript calls it"), /x removes it" \
+  x86_package
 
-echo "$passed passed, $failed failed"
+echo "$passed passed, $failed failed$([ "$skipped" -eq 0 ] || echo ", $skipped skipped")"
 [ "$failed" -eq 0 ]
