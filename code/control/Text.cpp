@@ -1,5 +1,8 @@
 #include "control/Text.h"
 
+#include <new>
+#include <utility>
+
 namespace kadroo {
 
 Text FromAscii(std::string_view ascii) { return Text(ascii.begin(), ascii.end()); }
@@ -48,9 +51,22 @@ Text ToUpper(TextView text) {
 
 Text Decimal(int64_t value) { return FromAscii(std::to_string(value)); }
 
-size_t Find(TextView haystack, TextView needle, size_t from) {
-  if (from > haystack.size()) return TextView::npos;
-  return haystack.find(needle, from);
+Occurrences::Occurrences(Text needle) : needle_(std::move(needle)) {
+  if (needle_.size() > UINT32_MAX) throw std::bad_alloc();
+  border_.resize(needle_.size());
+  for (uint32_t i = 1, k = 0; i < needle_.size(); ++i) {
+    while (k > 0 && needle_[i] != needle_[k]) k = border_[k - 1];
+    if (needle_[i] == needle_[k]) ++k;
+    border_[i] = k;
+  }
+}
+
+bool Occurrences::Next(char16_t c) {
+  if (needle_.empty()) return true;
+  if (matched_ == needle_.size()) matched_ = border_[matched_ - 1];
+  while (matched_ > 0 && c != needle_[matched_]) matched_ = border_[matched_ - 1];
+  if (c == needle_[matched_]) ++matched_;
+  return matched_ == needle_.size();
 }
 
 namespace {

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace kadroo {
 
@@ -26,8 +27,20 @@ Text ToUpper(TextView text);
 // Decimal digits with a minus sign for negative numbers.
 Text Decimal(int64_t value);
 
-// Finds `needle` in `haystack` at or after `from` (0-based); npos when absent.
-size_t Find(TextView haystack, TextView needle, size_t from = 0);
+// Every occurrence of a text, in order, in another read one character at a time (Knuth-Morris-Pratt): at most
+// two comparisons per character read and two per character of the needle, whatever the texts hold, where the
+// standard library's search can take the product of their lengths on repetitive text.
+class Occurrences {
+ public:
+  explicit Occurrences(Text needle);
+  // Reads the next character; true when an occurrence of the needle ends with it.
+  bool Next(char16_t c);
+
+ private:
+  Text needle_;
+  std::vector<uint32_t> border_;  // border_[i]: the longest proper prefix of needle_[0..i] that is also its suffix
+  size_t matched_ = 0;
+};
 
 // UTF-8 <-> UTF-16. Invalid input yields nullopt rather than replacement characters,
 // so that a name is never silently changed.

@@ -121,7 +121,7 @@ TEST_F(LaunchTest, EmptyParameterStartsTheProgramWithNoArguments) {
   EXPECT_EQ(record.argv, std::vector<std::string>{program});
 }
 
-TEST_F(LaunchTest, UnquotedProgramPathWithSpacesStartsTheCheckedProgramNotAPlantedPrefix) {
+TEST_F(LaunchTest, ProgramPathWithSpacesStartsTheCheckedProgramNotAPlantedPrefix) {
   const std::string spaced = InstallProgram(temp / "my programs/sub dir/record args");
   // Another program where the Windows splitting rule would look first; it records too, so a wrong start shows.
   InstallProgram(temp / "my");
@@ -219,6 +219,34 @@ TEST_F(LaunchTest, ByRegistryValueThatCannotBeReadStartsNothing) {
   EXPECT_EQ(observed.OpenExefileByReg(u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Kadro", u"Dir", u"", u"true"), 1);
   EXPECT_EQ(counted.started, std::vector<std::string>{"/usr/bin\\true "}) << "path, one space, empty parameter";
   EXPECT_EQ(counted.showStates, std::vector<int32_t>{SW_SHOWMINIMIZED});
+}
+
+TEST_F(LaunchTest, CommandLineQuotesAPathWithBlanksAndRefusesOneTooLongForThePlatform) {
+  FakeProcesses counted;
+  Platform counting{fake.lastError, fake.files, fake.prompt, codePage, fake.ftp, *registry, counted};
+  KadroOcx observed(counting);
+  const std::vector<std::string> paths{"C:\\bin\\ok.exe", "C:\\my prog\\ok.bat", "/my\tprog/ok",
+                                       "\"C:\\my prog\\ok.exe\""};
+  for (const auto& path : paths) {
+    counted.existing.insert(path);
+    ASSERT_EQ(observed.OpenExefile(FromUtf8Lossy(path), u"a \"b c\""), 1) << path;
+  }
+  EXPECT_EQ(counted.applications, paths) << "the checked path is the program";
+  EXPECT_EQ(counted.started, (std::vector<std::string>{"C:\\bin\\ok.exe a \"b c\"",
+                                                       "\"C:\\my prog\\ok.bat\" a \"b c\"",
+                                                       "\"/my\tprog/ok\" a \"b c\"",
+                                                       "\"C:\\my prog\\ok.exe\" a \"b c\""}));
+
+  // 32,767 characters with the terminating NUL is the most a command line may hold; the quotes count.
+  counted.started.clear();
+  const Text plain = u"C:\\bin\\ok.exe";
+  const Text spaced = u"C:\\my prog\\ok.bat";
+  EXPECT_EQ(observed.OpenExefile(plain, Text(32766 - plain.size() - 1, u'x')), 1);
+  EXPECT_EQ(RuntimeErrorOf([&] { observed.OpenExefile(plain, Text(32767 - plain.size() - 1, u'x')); }), 5);
+  EXPECT_EQ(RuntimeErrorOf([&] { observed.OpenExefile(spaced, Text(32766 - spaced.size() - 1, u'x')); }), 5);
+  EXPECT_EQ(RuntimeErrorOf([&] { observed.OpenExefile(plain, Text(70000, u'x')); }), 5);
+  ASSERT_EQ(counted.started.size(), 1u) << "nothing else started";
+  EXPECT_EQ(counted.started[0].size(), 32766u);
 }
 
 // A child of this process that has ended and was not waited for (a zombie), or 0 when there is none. Only our

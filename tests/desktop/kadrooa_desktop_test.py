@@ -3,6 +3,7 @@
 a run-time error as an error object, and a broken registry file reported on standard error."""
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
@@ -78,6 +79,47 @@ class DesktopHostTest(unittest.TestCase):
         with open(self.record) as f:
             args = [bytes.fromhex(line[4:].strip()).decode() for line in f if line.startswith("arg=")]
         self.assertEqual(args, [directory + "/" + name, "two words", "$(x)"])
+
+    def wait_for_record(self):
+        deadline = time.monotonic() + 30
+        while not os.path.exists(self.record):
+            self.assertLess(time.monotonic(), deadline, "the program never ran")
+            time.sleep(0.01)
+        with open(self.record) as f:
+            args = [bytes.fromhex(line[4:].strip()).decode() for line in f if line.startswith("arg=")]
+        os.remove(self.record)
+        return args
+
+    def test_programs_in_a_folder_with_a_space_get_exactly_the_page_arguments(self):
+        # A planted program at "apps/my" is what the first word of an unquoted "apps/my prog/..." would name.
+        apps = os.path.join(self.dir.name, "apps")
+        spaced = os.path.join(apps, "my prog")
+        os.makedirs(spaced)
+        editor = shutil.copy(RECORD_ARGS, os.path.join(spaced, "editor"))
+        shutil.copy(RECORD_ARGS, os.path.join(apps, "my"))
+        script = os.path.join(spaced, "open.sh")
+        with open(script, "w") as f:
+            f.write('#!/bin/sh\nexec "$(dirname "$0")/editor" "$@"\n')
+        os.chmod(script, 0o755)
+        self.write_reg("app.reg", '[HKEY_CURRENT_USER\\Apps]\r\n"Dir"="%s"\r\n' % spaced)
+        parm = '"two words" -x a\\b'
+        for request in (("OpenExefile", editor, parm), ("OpenExefile", script, parm),
+                        ("OpenExefileByReg", "HKEY_CURRENT_USER\\Apps", "Dir", parm, "editor"),
+                        ("OpenExefileByReg", "HKEY_CURRENT_USER\\Apps", "Dir", parm, "open.sh")):
+            replies, _ = self.call(request)
+            self.assertEqual(replies[0].get("result"), 1, request)
+            self.assertEqual(self.wait_for_record(), [editor, "two words", "-x", "a\\b"], request)
+
+    def test_an_overlong_command_line_is_refused_and_nothing_starts(self):
+        replies, _ = self.call(("OpenExefile", RECORD_ARGS, "x" * 40000))
+        self.assertEqual(replies[0]["error"]["data"]["number"], 5)
+        time.sleep(1)
+        self.assertFalse(os.path.exists(self.record), "a program was started")
+        # The longest that starts: 32,766 characters and the terminating NUL; the argument arrives whole.
+        longest = "y" * (32766 - len(RECORD_ARGS) - 1)
+        replies, _ = self.call(("OpenExefile", RECORD_ARGS, longest))
+        self.assertEqual(replies[0]["result"], 1)
+        self.assertEqual(self.wait_for_record(), [RECORD_ARGS, longest])
 
     def test_broken_file_is_reported_on_stderr(self):
         self.write_reg("bad.reg", '[HKEY_CURRENT_USER\\Bad]\r\n"v"=hex:zz\r\n')

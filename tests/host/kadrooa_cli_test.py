@@ -139,6 +139,17 @@ class Tables(unittest.TestCase):
             self.assertEqual((fields["sUid"], fields["sServer"], fields["sPass"], fields["sParm"]),
                              (c["uid"], c["path"], c["pass"], c["text"]), c)
 
+    def test_a_separator_of_ten_million_characters_gives_the_fields_of_a_short_one(self):
+        # Every position of the long run of "~" begins a near-match of the separator, the worst case of a naive search.
+        separator = "~" * 10_000_000
+        long_text = "uid=clerk" + separator + "PATH=h:21" + separator + "pass=Pw"
+        out = run([call("setparm", long_text, separator, 0), call("kadrooa.fields", id=2),
+                   call("setparm", "uid=clerk~PATH=h:21~pass=Pw", "~", 0, id=3), call("kadrooa.fields", id=4)])
+        fields = [{k: out[i]["result"][k] for k in ("sUid", "sServer", "sPass")} for i in (1, 3)]
+        self.assertEqual(fields[0], {"sUid": "clerk", "sServer": "h:21", "sPass": "Pw"})
+        self.assertEqual(fields[0], fields[1])
+        self.assertTrue(out[1]["result"]["sParm"] == long_text, "the whole text is kept")
+
     def test_error_texts(self):
         rows = table("get_err.json")
         out = run([call("GetErr", r["code"], "ctx", id=i) for i, r in enumerate(rows)])

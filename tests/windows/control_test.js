@@ -124,6 +124,17 @@ try {
     record(mode + ".own deleted", !fso.FileExists(own));
   }
 
+  // A separator of ten million characters, in a text that holds it twice, gives the fields of a short one.
+  var tilde = "~";
+  while (tilde.length < 10000000) tilde += tilde;
+  tilde = tilde.substr(0, 10000000);
+  c.setparm(parm("uid={user}" + tilde + "path={server}" + tilde + "pass={pass}"), tilde, 1);
+  step("long separator", function () { return c.GetFileToFile(remote + "/doc.txt", work + "\\long.txt"); });
+  step("long separator.msg", function () { return c.getErrorMsg(); });
+  c.setparm(parm("uid={user}~path={server}~pass={pass}"), "~", 1);
+  step("short separator", function () { return c.GetFileToFile(remote + "/doc.txt", work + "\\short.txt"); });
+  tilde = null;
+
   // Failures, each with its message; a failed download leaves the local file as it was.
   c.setparm(parm("uid={user};path={server};pass={pass}"), "", 1);
   var keep = work + "\\keep.txt";
@@ -168,6 +179,24 @@ try {
   step("OpenExefileByReg missing value", function () { return c.OpenExefileByReg(regKey, "NoSuchValue", "", "x.exe"); });
   step("OpenExefileByReg missing value.msg", function () { return c.getErrorMsg(); });
   step("not a program", function () { return c.OpenExefile(work + "\\keep.txt", "a"); });
+  // In a folder with a space, beside a planted programs\my.exe that the path's first word would name.
+  var spaced = work + "\\programs\\my prog\\", spacedParm = "-x \"y z\" a\\b";
+  step("spaced OpenExefile", function () { return c.OpenExefile(spaced + "spaced.exe", spacedParm); });
+  step("spaced OpenExefile batch", function () { return c.OpenExefile(spaced + "open.bat", spacedParm); });
+  step("spaced OpenExefileByReg",
+       function () { return c.OpenExefileByReg(regKey, "Spaced", spacedParm, "spaced-by-registry.exe"); });
+  step("spaced OpenExefileByReg batch",
+       function () { return c.OpenExefileByReg(regKey, "Spaced", spacedParm, "open-by-registry.bat"); });
+  // The longest command line starts, 32,766 characters and its NUL; one more is refused before anything starts.
+  var filler = function (path, length) {
+    var text = "";
+    while (text.length < length - path.length - 1) text += "z";
+    return text;
+  };
+  var longest = work + "\\programs\\longest.exe", tooLong = work + "\\programs\\long.exe";
+  step("longest command line", function () { return c.OpenExefile(longest, filler(longest, 32766)); });
+  step("command line too long", function () { return c.OpenExefile(tooLong, filler(tooLong, 32767)); });
+  step("40,000-character argument", function () { return c.OpenExefile(tooLong, filler("", 40001)); });
 
   // setLocalFile and Dispose: the file is deleted, the path stays.
   var disposable = work + "\\dispose me.txt";

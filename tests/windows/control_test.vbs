@@ -51,6 +51,88 @@ Sub WriteText(path, text)
   HelperFailed "WriteText " & path
 End Sub
 
+Sub AssignTo(ByRef target, value)
+  If IsObject(value) Then
+    Set target = value
+  Else
+    target = value
+  End If
+End Sub
+
+Function SameValue(a, b)
+  Dim k
+  SameValue = False
+  If VarType(a) <> VarType(b) Then Exit Function
+  If IsObject(a) Then
+    SameValue = a Is b
+  ElseIf IsArray(a) Then
+    If UBound(a) <> UBound(b) Then Exit Function
+    For k = 0 To UBound(a)
+      If Not SameValue(a(k), b(k)) Then Exit Function
+    Next
+    SameValue = True
+  ElseIf IsNull(a) Or IsEmpty(a) Then
+    SameValue = True
+  Else
+    SameValue = (a = b)
+  End If
+End Function
+
+' TypeName, but "Object" for every object: Wine's TypeName(Nothing) crashes the script engine, and the names of
+' other objects differ between Wine and Windows.
+Function KindOf(value)
+  If IsObject(value) Then
+    KindOf = "Object"
+    If value Is Nothing Then KindOf = "Nothing"
+  Else
+    KindOf = TypeName(value)
+  End If
+End Function
+
+' A variable of every kind, passed to each of the eight by-reference parameters in turn, keeps its type and value.
+' Records, for each kind, what the control received through setLocalFile ("=CStr" when that is CStr of the value)
+' and the parameters after whose call the variable had changed.
+Sub ByReferenceVariables()
+  Dim fresh, names, values, i, slot, v, original, other, r, received, changed
+  On Error Resume Next
+  Set fresh = CreateObject("KadroOA.KadroOcx")
+  names = Array("Empty", "Null", "Integer 0", "Integer -7", "Long", "Single", "Double", "Currency", "Date", _
+                "String", "empty String", "True", "False", "Byte", "Nothing", "Object", "Array")
+  values = Array(Empty, Null, CInt(0), CInt(-7), CLng(123456), CSng(1.5), CDbl(2.25), CCur(3.5), _
+                 DateSerial(2026, 12, 9), "text", "", True, False, CByte(200), Nothing, fso, Array(1, "a"))
+  For i = 0 To UBound(values)
+    changed = ""
+    For slot = 1 To 8
+      AssignTo v, values(i)
+      AssignTo original, values(i)
+      other = work & "\no-such-file.txt"
+      Err.Clear
+      Select Case slot
+        Case 1: r = fresh.setLocalFile(v)
+        Case 2: r = fresh.getFile(v, other)
+        Case 3: r = fresh.getFile(other, v)
+        Case 4: r = fresh.GetFileToFile(v, other)
+        Case 5: r = fresh.GetFileToFile(other, v)
+        Case 6: r = fresh.PutFile(v, other, 0)
+        Case 7: r = fresh.PutFile(other, v, 0)
+        Case 8: r = fresh.PutFile(other, other, v)
+      End Select
+      If slot = 1 Then
+        If Err.Number <> 0 Then
+          received = "ERROR " & (Err.Number And &HFFFF&)
+        Else
+          received = fresh.getLocalFile()
+          If received = CStr(values(i)) Then received = "=CStr"
+        End If
+      End If
+      Err.Clear
+      If Not SameValue(v, original) Then changed = changed & " " & slot
+    Next
+    Record "byref." & names(i), received & "|" & KindOf(v) & "|changed:" & changed
+  Next
+  HelperFailed "ByReferenceVariables"
+End Sub
+
 Sub Main()
   Dim r, v, remoteDoc, remoteTemplate, localFile, localPath, remotePath, deleteIt, template, emptyText
   Set c = CreateObject("KadroOA.KadroOcx")
@@ -125,6 +207,7 @@ Sub Main()
   r = c.Dispose() : Check "Dispose", r
   Check "Dispose.deleted", Not fso.FileExists(localPath)
   r = c.getMoBanFile() : Check "getMoBanFile", r
+  ByReferenceVariables
 End Sub
 
 On Error Resume Next

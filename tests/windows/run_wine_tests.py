@@ -154,13 +154,21 @@ def prepare(name, arch):
         f.write("keep\r\n")
     open(os.path.join(work, "empty.txt"), "w").close()
     program = os.path.join(BUILD, arch, "tests", "record_args.exe")
-    for copy in ("record_args.exe", "by-registry.exe", "vbs.exe", "vbs-by-registry.exe"):
+    for copy in ("record_args.exe", "by-registry.exe", "vbs.exe", "vbs-by-registry.exe", "my.exe", "long.exe",
+                 "longest.exe", "my prog/spaced.exe", "my prog/spaced-by-registry.exe", "my prog/from-batch.exe",
+                 "my prog/from-batch-by-registry.exe"):
+        os.makedirs(os.path.dirname(os.path.join(work, "programs", copy)), exist_ok=True)
         shutil.copy(program, os.path.join(work, "programs", copy))
+    # Batch files run by the command interpreter, which parses the command line itself.
+    for batch, target in (("open.bat", "from-batch.exe"), ("open-by-registry.bat", "from-batch-by-registry.exe")):
+        with open(os.path.join(work, "programs", "my prog", batch), "w", newline="") as f:
+            f.write('@"%%~dp0%s" %%*\r\n' % target)
 
     key = REG_ROOT + "\\" + name
     for value, kind, data in (("S", "REG_SZ", "C:\\test dir"), ("E", "REG_EXPAND_SZ", "%TEMP%\\x"),
                               ("M", "REG_MULTI_SZ", "first\\0second"), ("D", "REG_DWORD", "42"),
-                              ("Programs", "REG_SZ", windows_path(os.path.join(work, "programs")))):
+                              ("Programs", "REG_SZ", windows_path(os.path.join(work, "programs"))),
+                              ("Spaced", "REG_SZ", windows_path(os.path.join(work, "programs", "my prog")))):
         wine(arch, "reg", "add", key, "/v", value, "/t", kind, "/d", data, "/f")
     wine(arch, "reg", "add", key + "\\Numbers", "/v", "N", "/t", "REG_DWORD", "/d", "0x41424344", "/f")
     return work
@@ -205,7 +213,8 @@ def compare(arch, script, records, expected):
 
 def registry_listing(work):
     # Wine enumerates a key's values in the order of their names.
-    return "D,*;E,%%TEMP%%\\x;M,first;Programs,%s;S,C:\\test dir" % windows_path(os.path.join(work, "programs"))
+    programs = windows_path(os.path.join(work, "programs"))
+    return "D,*;E,%%TEMP%%\\x;M,first;Programs,%s;S,C:\\test dir;Spaced,%s\\my prog" % (programs, programs)
 
 
 def jscript_expectations(name, work, local_temp):
@@ -263,6 +272,11 @@ def jscript_expectations(name, work, local_temp):
         "OpenExefileByReg missing value": "-1",
         "OpenExefileByReg missing value.msg": "RegQueryValueEx出错：valuename=NoSuchValue",
         "not a program": "ERROR 70 Permission denied",
+        "long separator": "1", "long separator.msg": "", "short separator": "1",
+        "spaced OpenExefile": "1", "spaced OpenExefile batch": "1", "spaced OpenExefileByReg": "1",
+        "spaced OpenExefileByReg batch": "1", "longest command line": "1",
+        "command line too long": "ERROR 5 Invalid procedure call or argument",
+        "40,000-character argument": "ERROR 5 Invalid procedure call or argument",
         "setLocalFile": "1", "getLocalFile": wwork + "\\dispose me.txt", "Dispose": "1", "Dispose.deleted": "true",
         "Dispose.path kept": wwork + "\\dispose me.txt"})
     return e
@@ -270,6 +284,15 @@ def jscript_expectations(name, work, local_temp):
 
 def vbscript_expectations(name, work):
     wwork = windows_path(work)
+    # What setLocalFile received ("=CStr": the variable's CStr) and the variable's type after all eight calls,
+    # none of which may change it. Booleans go to text as the automation conversion writes them.
+    received = {"Empty": ("=CStr", "Empty"), "Null": ("ERROR 13", "Null"), "Integer 0": ("=CStr", "Integer"),
+                "Integer -7": ("=CStr", "Integer"), "Long": ("=CStr", "Long"), "Single": ("=CStr", "Single"),
+                "Double": ("=CStr", "Double"), "Currency": ("=CStr", "Currency"), "Date": ("=CStr", "Date"),
+                "String": ("=CStr", "String"), "empty String": ("=CStr", "String"), "True": ("-1", "Boolean"),
+                "False": ("0", "Boolean"), "Byte": ("=CStr", "Byte"), "Nothing": ("ERROR 13", "Nothing"),
+                "Object": ("ERROR 13", "Object"), "Array": ("ERROR 13", "Variant()")}
+    byref = {"byref." + kind: "%s|%s|changed:" % value for kind, value in received.items()}
     return {
         "isInstalled": "1", "new.getTiShiMsg": "", "GetErr.12014": error_text(12014),
         "GetErr.5": "abc\r\n无其他详细错误信息。\r\n错误号：5", "setparm.empty": "True",
@@ -277,7 +300,7 @@ def vbscript_expectations(name, work):
         "document": "passive doc\r\n", "template": "passive tmpl\r\n", "getRemoteFile": name + "/passive/doc.txt",
         "saveFile": "1", "document deleted": "True", "template deleted": "True", "after.getErrorMsg": "",
         "GetFileToFile": "1", "own": "active own\r\n", "PutFile": "1", "own deleted": "True",
-        "PutFile variables": "String|Long|1",
+        "PutFile variables": "String|Integer|1",
         "literals": "1", "literal download": "document at the root\r\n", "missing file": "-1",
         "missing file.msg": error_text(18, "服务器文件或文件夹不存在或拒绝访问。"),
         "empty file": "-1", "empty file.msg": "本地文件长度为0，" + wwork + "\\empty.txt",
@@ -286,7 +309,7 @@ def vbscript_expectations(name, work):
         "empty key": "ERROR 9 Subscript out of range", "after the error": "1", "Null variable": "ERROR 13 Type mismatch",
         "Null variable.getLocalFile": wwork + "\\empty.txt",
         "setLocalFile": "1", "getLocalFile": wwork + "\\vbs dispose.txt", "Dispose": "1", "Dispose.deleted": "True",
-        "getMoBanFile": ""}
+        "getMoBanFile": "", **byref}
 
 
 def wait_for(path, seconds=10):
@@ -298,6 +321,29 @@ def wait_for(path, seconds=10):
         return "<missing>"
     with open(path, "rb") as f:
         return f.read().decode("utf-16-le")
+
+
+def arguments(path):
+    """The arguments that record_args at `path` was given, as its C runtime split them."""
+    if wait_for(path + ".args") == "<missing>":
+        return "<missing>"
+    with open(path + ".argv", "rb") as f:
+        return f.read().decode("utf-16-le").split("\x1f")[:-1]
+
+
+def check_launches_after_jscript(arch, work):
+    programs = os.path.join(work, "programs")
+    spaced = os.path.join(programs, "my prog")
+    expect("%s js spaced program's command line" % arch, wait_for(os.path.join(spaced, "spaced.exe.args")),
+           '"%s\\spaced.exe" -x "y z" a\\b' % windows_path(spaced))
+    for program in ("spaced.exe", "from-batch.exe", "spaced-by-registry.exe", "from-batch-by-registry.exe"):
+        expect("%s js %s's arguments" % (arch, program), arguments(os.path.join(spaced, program)),
+               ["-x", "y z", "a\\b"])
+    expect("%s js longest command line arrives whole" % arch, len(wait_for(os.path.join(programs, "longest.exe.args"))),
+           32766)
+    for planted in ("my.exe", "long.exe"):
+        expect("%s js %s never started" % (arch, planted), os.path.exists(os.path.join(programs, planted + ".args")),
+               False)
 
 
 def check_server_after_jscript(arch, name, work):
@@ -383,6 +429,7 @@ def main():
                                                        name, REG_ROOT + "\\" + name])
         compare(arch, "control_test.js", records, jscript_expectations(name, work, None))
         check_server_after_jscript(arch, name, work)
+        check_launches_after_jscript(arch, work)
 
         name = "vbs" + arch[3:]
         work = prepare(name, arch)

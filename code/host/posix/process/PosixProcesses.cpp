@@ -137,12 +137,16 @@ void PosixProcesses::StartProcess(TextView application, TextView commandLine, in
   }
   ProgramCall call;
   if (!application.empty()) {
-    // The program is the named file; the command line only supplies the arguments it receives.
+    // The program is the named file; the command line only supplies the arguments it receives. It names the
+    // program first, as it stands or in quotes; a quote inside the name cannot end the quoted form early here.
     call.program = Text(application);
-    const bool named = commandLine.substr(0, application.size()) == application;
-    call.arguments = named ? SplitArguments(commandLine.substr(application.size()))
-                           : std::vector<Text>(SplitCommandLine(commandLine));
-    if (!named && !call.arguments.empty()) call.arguments.erase(call.arguments.begin());
+    const Text quoted = u"\"" + Text(application) + u"\"";
+    const size_t named = commandLine.substr(0, application.size()) == application ? application.size()
+                         : commandLine.substr(0, quoted.size()) == quoted      ? quoted.size()
+                                                                               : 0;
+    call.arguments = named > 0 ? SplitArguments(commandLine.substr(named))
+                               : std::vector<Text>(SplitCommandLine(commandLine));
+    if (named == 0 && !call.arguments.empty()) call.arguments.erase(call.arguments.begin());
   } else {
     call = ResolveCommandLine(commandLine, [&](TextView candidate) {
       auto local = ToLocalPath(codePage_, candidate);

@@ -35,11 +35,12 @@ void FreeExcepInfo(EXCEPINFO& info) {
 const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
 
 // The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
-// its variables): each is converted to the parameter's type for the call and written back after it.
+// its variables): each is converted to the parameter's type for the call only. The control never assigns to
+// these parameters, so the script's variables keep the type and value they had.
 class ByReferenceArguments {
  public:
   ByReferenceArguments(const DISPPARAMS& params, const std::vector<VARTYPE>& byReference)
-      : original_(params), arguments_(params.rgvarg, params.rgvarg + params.cArgs), values_(params.cArgs) {
+      : arguments_(params.rgvarg, params.rgvarg + params.cArgs), values_(params.cArgs) {
     params_ = params;
     params_.rgvarg = arguments_.data();
     for (UINT i = 0; i < params.cArgs; ++i) {
@@ -66,33 +67,20 @@ class ByReferenceArguments {
       }
       V_VT(&argument) = VT_BYREF | type;
       argument.byref = type == VT_BSTR ? static_cast<void*>(&V_BSTR(&value)) : static_cast<void*>(&V_I4(&value));
-      converted_.push_back(index);
     }
     return S_OK;
   }
 
   DISPPARAMS* Params() { return &params_; }
 
-  // Moves the values that the call may have changed into the script's variables.
-  void WriteBack() {
-    for (UINT index : converted_) {
-      VARIANT* variable = V_VARIANTREF(&original_.rgvarg[index]);
-      ::VariantClear(variable);
-      *variable = values_[index];
-      ::VariantInit(&values_[index]);
-    }
-  }
-
  private:
   struct ParameterType {
     UINT index;
     VARTYPE type;
   };
-  const DISPPARAMS& original_;
   std::vector<VARIANTARG> arguments_;
   std::vector<VARIANT> values_;
   std::vector<ParameterType> parameterTypes_;
-  std::vector<UINT> converted_;
   DISPPARAMS params_;
 };
 
@@ -222,7 +210,6 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
     EXCEPINFO raised{};
     hr = typeInfo_.get()->Invoke(static_cast<_KadroOcx*>(this), id, flags, arguments.Params(), result, &raised,
                                  argumentError);
-    arguments.WriteBack();
     if (error_) {
       FreeExcepInfo(raised);
       raised.scode = MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error_->number());
