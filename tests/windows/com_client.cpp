@@ -10,7 +10,7 @@
 #include <cstdio>
 #include <string>
 
-#include "com/Registration.h"
+#include "host/windows/Registration.h"
 
 namespace {
 
@@ -316,6 +316,19 @@ int wmain(int argc, wchar_t** argv) {
     Check("set data safe for a stream", safety->SetInterfaceSafetyOptions(IID_IPersistStream, 2, 2) == S_OK);
     safety->Release();
   }
+
+  // Containers that read the registry before creating the control and those that ask it must learn the same.
+  const char* registered = nullptr;
+  for (const auto& entry : kadroo::registration::kEntries) {
+    if (std::string(entry.key).ends_with("\\MiscStatus\\1")) registered = entry.value;
+  }
+  IOleObject* ole = nullptr;
+  DWORD status = 0;
+  hr = control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+  if (SUCCEEDED(hr)) hr = ole->GetMiscStatus(DVASPECT_CONTENT, &status);
+  Check("GetMiscStatus answers the registered MiscStatus",
+        hr == S_OK && registered != nullptr && std::to_string(status) == registered, "GetMiscStatus", status);
+  if (ole != nullptr) ole->Release();
 
   ThreadWork work{factory};
   HANDLE thread = ::CreateThread(nullptr, 0, &CreateOnOtherThread, &work, 0, nullptr);

@@ -28,7 +28,7 @@ wineserver -p
 wine cmd /c exit >/dev/null 2>&1
 echo "Wine prefix ready after $(( $(date +%s) - started )) s"
 
-g++ -std=c++20 -Wall -Wextra -I code/host/windows tests/windows/registration_table.cpp -o "$run_dir/registration_table"
+g++ -std=c++20 -Wall -Wextra -I code tests/windows/registration_table.cpp -o "$run_dir/registration_table"
 mkdir -p "$run_dir/ftp" "$run_dir/work"
 vsftpd_start "$run_dir/ftp"
 

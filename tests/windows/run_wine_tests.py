@@ -70,13 +70,12 @@ def error_text(code, context=""):
 
 def registration_table(arch):
     module = windows_path(os.path.join(BUILD, arch, "KadroOA.ocx"))
-    lines = subprocess.run([os.environ["REGISTRATION_TABLE"]], capture_output=True, text=True, check=True).stdout
+    lines = subprocess.run([os.environ["REGISTRATION_TABLE"], module, arch], capture_output=True, text=True,
+                           check=True).stdout
     entries = []
     for line in lines.splitlines():
         key, name, value = line.split("\t")
-        expand = lambda text: (text.replace("$(ModuleDir)", module.rsplit("\\", 1)[0] + "\\")
-                               .replace("$(Module)", module).replace("$(TypeLibPlatform)", arch))
-        entries.append((expand(key), None if name == "-" else name, None if value == "-" else expand(value)))
+        entries.append((key, None if name == "-" else name, None if value == "-" else value))
     return entries
 
 

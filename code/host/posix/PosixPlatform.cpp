@@ -89,32 +89,22 @@ FileTime FileTimeFromUnix(int64_t seconds, int64_t nanoseconds) {
 bool PosixLocalFiles::DeleteFile(TextView path) {
   int32_t error = 0;
   auto local = ToLocalPath(codePage_, path, &error);
-  if (!local) {
-    lastError_.code = error;
-    return false;
-  }
+  if (!local) return Refuse(lastError_, error, false);
   struct stat st;
+  // As DeleteFile says of a directory.
   if (::lstat(local->c_str(), &st) == 0 && S_ISDIR(st.st_mode)) {
-    lastError_.code = 5;  // ERROR_ACCESS_DENIED, as DeleteFile says of a directory
-    return false;
+    return Refuse(lastError_, ERROR_ACCESS_DENIED, false);
   }
-  const bool ok = ::unlink(local->c_str()) == 0;
-  lastError_.code = ok ? 0 : ErrorFromErrno(errno);
-  return ok;
+  return Finish(lastError_, ::unlink(local->c_str()) == 0 ? 0 : ErrorFromErrno(errno), true);
 }
 
 Handle PosixLocalFiles::FindFirstFile(TextView path, FindData& record) {
   int32_t error = 0;
   auto local = ToLocalPath(codePage_, path, &error);
-  if (!local) {
-    lastError_.code = error;
-    return kInvalidHandle;
-  }
+  if (!local) return Refuse(lastError_, error, kInvalidHandle);
   struct stat st;
-  if (local->empty() || ::stat(local->c_str(), &st) != 0) {
-    lastError_.code = local->empty() ? 2 : ErrorFromErrno(errno);
-    return kInvalidHandle;
-  }
+  if (local->empty()) return Refuse(lastError_, ERROR_FILE_NOT_FOUND, kInvalidHandle);
+  if (::stat(local->c_str(), &st) != 0) return Refuse(lastError_, ErrorFromErrno(errno), kInvalidHandle);
   record = FindData{};
   record.dwFileAttributes = S_ISDIR(st.st_mode) ? FILE_ATTRIBUTE_DIRECTORY : FILE_ATTRIBUTE_NORMAL;
   if (!S_ISDIR(st.st_mode) && ::access(local->c_str(), W_OK) != 0) record.dwFileAttributes = 0x1;  // read-only
@@ -125,20 +115,13 @@ Handle PosixLocalFiles::FindFirstFile(TextView path, FindData& record) {
   const size_t slash = local->find_last_of('/');
   const std::string name = slash == std::string::npos ? *local : local->substr(slash + 1);
   std::strncpy(record.cFileName, name.c_str(), sizeof record.cFileName - 1);
-  lastError_.code = 0;
-  Handle handle = nextSearch_;
-  nextSearch_ = nextSearch_ == INT32_MAX ? 1 : nextSearch_ + 1;
-  return handle;
+  return Finish(lastError_, 0, searches_.Add(true));
 }
 
-void PosixLocalFiles::FindClose(Handle) {}
+void PosixLocalFiles::FindClose(Handle search) { searches_.Remove(search); }
 
 Text PosixLocalFiles::GetTempPath() {
-  const char* dir = std::getenv("TMPDIR");
-  std::string path = dir && *dir ? dir : "/tmp";
-  if (path.back() != '/') path += '/';
-  lastError_.code = 0;
-  return codePage_.FromAnsi(path);
+  return Finish(lastError_, 0, codePage_.FromAnsi(TemporaryDirectory()));
 }
 
 std::optional<Text> PosixLocalFiles::GetTempFileName(TextView dir, TextView prefix) {
@@ -153,24 +136,16 @@ std::optional<Text> PosixLocalFiles::GetTempFileName(TextView dir, TextView pref
     Text path = Text(dir) + Text(head) + hex + u".tmp";
     int32_t error = 0;
     auto local = ToLocalPath(codePage_, path, &error);
-    if (!local) {
-      lastError_.code = error;
-      return std::nullopt;
-    }
+    if (!local) return Refuse(lastError_, error, std::optional<Text>());
     int fd = ::open(local->c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
     if (fd >= 0) {
       ::close(fd);
-      lastError_.code = 0;
-      return path;
+      return Finish(lastError_, 0, std::optional<Text>(path));
     }
-    if (errno != EEXIST) {
-      lastError_.code = ErrorFromErrno(errno);
-      return std::nullopt;
-    }
+    if (errno != EEXIST) return Refuse(lastError_, ErrorFromErrno(errno), std::optional<Text>());
     unique = unique % 0xFFFF + 1;
   }
-  lastError_.code = 80;  // ERROR_FILE_EXISTS
-  return std::nullopt;
+  return Refuse(lastError_, ERROR_FILE_EXISTS, std::optional<Text>());
 }
 
 // The script file lives in a directory of the user's own: in a shared directory anyone could plant the name as

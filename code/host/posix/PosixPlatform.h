@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <string>
 
+#include "control/HandleTable.h"
 #include "control/Platform.h"
 
 namespace kadroo::posix {
@@ -36,7 +37,8 @@ class PosixLocalFiles final : public LocalFiles {
  private:
   LastError& lastError_;
   CodePage& codePage_;
-  Handle nextSearch_ = 1;
+  // A search holds nothing: its record was filled in at once.
+  HandleTable<bool> searches_;
 };
 
 // Converts a file time in seconds and nanoseconds since 1970 to FILETIME ticks.

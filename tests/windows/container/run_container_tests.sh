@@ -155,7 +155,7 @@ for bits in 32 64; do
 done
 
 # The installer. The keys of the registration table come from its header, so that the checks follow the table.
-table_id() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" code/host/windows/com/Registration.h; }
+table_id() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" code/host/windows/Registration.h; }
 registered_keys=("CLSID\\$(table_id KADROOA_CLSID)" "$PROGID" "$PROGID.1" "TypeLib\\$(table_id KADROOA_LIBID)"
   "Interface\\$(table_id KADROOA_IID_KADROOCX)" "Interface\\$(table_id KADROOA_DIID_KADROOCX_EVENTS)")
 readonly PROGRAM_FILES_64="$WINEPREFIX/drive_c/Program Files/KadroOA"
