@@ -11,7 +11,7 @@
 #include <string>
 
 #include "control/KadroOcx.h"
-#include "host/posix/PosixPlatform.h"
+#include "host/posix/PosixLocalFiles.h"
 #include "host/posix/process/PosixProcesses.h"
 #include "host/posix/registry/FileRegistry.h"
 #include "support/FakePlatform.h"

@@ -10,20 +10,18 @@
 #include <cstdio>
 #include <string>
 
+#include "Report.h"
 #include "host/windows/Registration.h"
 
 namespace {
 
-int failures = 0;
+using kadroo::test::failures;
 
+// A check of a call, with what it returned.
 void Check(const char* name, bool passed, const char* detail = "", long value = 0) {
-  if (passed) {
-    std::printf("ok %s\n", name);
-  } else {
-    std::printf("FAIL %s: %s (0x%08lx)\n", name, detail, static_cast<unsigned long>(value));
-    ++failures;
-  }
-  std::fflush(stdout);
+  char text[32];
+  std::snprintf(text, sizeof text, " (0x%08lx)", static_cast<unsigned long>(value));
+  kadroo::test::Check(name, passed, detail + std::string(text));
 }
 
 using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
