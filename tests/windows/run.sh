@@ -7,6 +7,7 @@ cd "$root"
 source scripts/lib/packages.sh
 source scripts/lib/wine.sh
 source scripts/lib/vsftpd.sh
+source tests/windows/report.sh
 need_packages g++ python3 vsftpd passwd
 need_wine
 
@@ -34,4 +35,6 @@ vsftpd_start "$run_dir/ftp"
 
 FTP_ROOT=$run_dir/ftp WORK_DIR=$run_dir/work KADROOA_BUILD=$root/build REGISTRATION_TABLE=$run_dir/registration_table \
   VSFTPD_PORT=$VSFTPD_PORT VSFTPD_USER=$VSFTPD_USER VSFTPD_PASS=$VSFTPD_PASS \
-  python3 tests/windows/run_wine_tests.py
+  python3 tests/windows/run_wine_tests.py | tee "$run_dir/results" || status=$?
+tally "$(cat "$run_dir/results")" "${status:-0}" run_wine_tests.py
+report_totals

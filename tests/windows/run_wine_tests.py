@@ -5,7 +5,7 @@ every method against the private vsftpd that run.sh started; regsvr32 /u leaves 
 
 Needs the environment of run.sh: WINEPREFIX, VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, FTP_ROOT, WORK_DIR,
 KADROOA_BUILD (the folder holding win32/ and win64/), REGISTRATION_TABLE (the native dump program).
-Prints one line per check and finally "N passed, N failed"; exits 1 when anything failed."""
+Prints one "ok NAME" or "FAIL NAME: detail" line per check, which run.sh counts."""
 import json
 import os
 import pwd
@@ -28,19 +28,8 @@ LOADERS = {"win32": ["wine"], "win64": ["/usr/lib/wine/wine64"]}
 REG_ROOT = "HKEY_CURRENT_USER\\Software\\KadroOATest"
 RS = "\x1e"
 
-passed = 0
-failed = 0
-
-
 def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print("ok   %s" % name)
-    else:
-        failed += 1
-        print("FAIL %s%s" % (name, ": " + detail if detail else ""))
-    sys.stdout.flush()
+    print("ok   %s" % name if ok else "FAIL %s%s" % (name, ": " + detail if detail else ""), flush=True)
 
 
 def expect(name, actual, expected):
@@ -394,8 +383,7 @@ def main():
         expect("%s regsvr32 /u again" % arch, wine(arch, "regsvr32", "/s", "/u", windows_path(ocx)).returncode, 0)
     check_both_builds()
     print("Wine tests took %.0f s" % (time.monotonic() - start))
-    print("%d passed, %d failed" % (passed, failed))
-    return 1 if failed else 0
+    return 0
 
 
 if __name__ == "__main__":

@@ -21,8 +21,6 @@ readonly OUT=$PWD/build/container-tests
 readonly HERE=tests/windows/container
 readonly DOC_TEXT="Letter to the tax office, first version."
 readonly EDIT_TEXT=" Second paragraph, written by the clerk."
-passed=0
-failed=0
 
 for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi \
   build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
@@ -50,20 +48,8 @@ wine_prefix "$PWD/build/wine-container"
 vsftpd_start "$OUT/ftp-root" || exit 1
 mkdir -p "$OUT/ftp-root/docs"
 
-# check NAME COMMAND...: runs a check, counts it, shows its log when it fails.
-check() {
-  local name=$1 log
-  shift
-  log=$OUT/$(echo "$name" | tr -c 'A-Za-z0-9\n' '-').log
-  if "$@" >"$log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok   $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-    sed 's/^/     /' "$log"
-  fi
-}
+REPORT_LOGS=$OUT
+source tests/windows/report.sh
 
 # wine_for BITS: the Wine loader that runs programs of that bitness (cscript, regsvr32, reg pick theirs by it).
 wine_for() { if [ "$1" = 32 ]; then echo wine; else echo /usr/lib/wine/wine64; fi; }
@@ -241,5 +227,4 @@ for bits in 32 64; do
 done
 check "KadroOA-x86.msi installs the x86 build alone, cscript calls it, /x removes it" x86_package
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+report_totals
