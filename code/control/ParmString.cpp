@@ -1,18 +1,6 @@
 #include "control/KadroOcx.h"
-#include "ftp/FtpClient.h"
 
 namespace kadroo {
-
-void KadroOcx::setparm(TextView aParm, TextView aSplit, int32_t aUseInternetFlagPassive) {
-  const Text delimiter = IsBlank(aSplit) ? Text(u";") : Text(aSplit);
-  sParm = Text(aParm);
-  sUid = GetParmValue(sParm, u"uid", delimiter);
-  sServer = GetParmValue(sParm, u"path", delimiter);
-  sPass = GetParmValue(sParm, u"pass", delimiter);
-  sErrorMsg.clear();
-  sPort.clear();
-  lConnectFlags = aUseInternetFlagPassive == 1 ? static_cast<int32_t>(INTERNET_FLAG_PASSIVE) : 0;
-}
 
 // The entry is found in the text wrapped in the delimiter, so that the first entry is found like every other and
 // the last value ends at a delimiter, with letters compared in lower case. The wrapped and lower-cased text is

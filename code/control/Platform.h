@@ -54,10 +54,38 @@ struct FindData {
   friend bool operator==(const FindData&, const FindData&) = default;
 };
 
+// Platform error codes that the hosts leave for the control.
+enum : int32_t {
+  ERROR_FILE_NOT_FOUND = 2,
+  ERROR_ACCESS_DENIED = 5,
+  ERROR_INVALID_HANDLE = 6,
+  ERROR_HANDLE_EOF = 38,
+  ERROR_NO_MORE_FILES = 18,
+  ERROR_FILE_EXISTS = 80,
+  ERROR_INVALID_PARAMETER = 87,
+  ERROR_INVALID_NAME = 123,
+  ERROR_NO_UNICODE_TRANSLATION = 1113,
+};
+
 // The last platform error code, recorded by every platform call right after it returns.
 struct LastError {
   int32_t code = 0;
 };
+
+// Records `error` (0 for success) as the outcome of a call a host completes itself: `result` on success, the
+// empty value of its type (false, 0) on failure.
+template <typename T>
+T Finish(LastError& lastError, int32_t error, T result) {
+  lastError.code = error;
+  return error ? T{} : result;
+}
+
+// Refuses a call with a code of the host's own: records `error` and returns `failure`.
+template <typename T>
+T Refuse(LastError& lastError, int32_t error, T failure) {
+  lastError.code = error;
+  return failure;
+}
 
 // Local files, as kernel32 offers them. Paths are the page's text; the implementation converts them.
 class LocalFiles {
@@ -94,6 +122,15 @@ class CodePage {
   virtual std::optional<std::string> ToAnsi(TextView text) = 0;
   virtual Text FromAnsi(std::string_view bytes) = 0;
 };
+
+// Which texts may hold CR and LF: none that go on an FTP control connection, where they would end the command.
+enum class LineBreaks { kAllowed, kRefused };
+
+// A text for a platform call: 0 and `out` filled, or ERROR_INVALID_NAME (123) for a NUL, or for CR or LF where
+// `lineBreaks` refuses them, or ERROR_NO_UNICODE_TRANSLATION (1113) for a character the code page cannot hold.
+int32_t ToAnsiArgument(CodePage& codePage, TextView text, LineBreaks lineBreaks, std::string& out);
+// The same, recording a refusal in `lastError`; whether the text may go to the call.
+bool ToAnsiArgument(LastError& lastError, CodePage& codePage, TextView text, LineBreaks lineBreaks, std::string& out);
 
 // Everything the control needs from its platform. The objects outlive the control.
 struct Platform {

@@ -15,16 +15,8 @@ constexpr uint32_t FTP_TRANSFER_TYPE_UNKNOWN = 0;
 constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
 constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
 
-// Platform error codes that the FTP layer leaves.
+// Platform error codes that the FTP layer leaves, beyond those of every platform call.
 enum : int32_t {
-  ERROR_FILE_NOT_FOUND = 2,
-  ERROR_ACCESS_DENIED = 5,
-  ERROR_INVALID_HANDLE = 6,
-  ERROR_HANDLE_EOF = 38,
-  ERROR_NO_MORE_FILES = 18,
-  ERROR_INVALID_PARAMETER = 87,
-  ERROR_INVALID_NAME = 123,
-  ERROR_NO_UNICODE_TRANSLATION = 1113,
   ERROR_INTERNET_TIMEOUT = 12002,
   ERROR_INTERNET_EXTENDED_ERROR = 12003,
   ERROR_INTERNET_INTERNAL_ERROR = 12004,

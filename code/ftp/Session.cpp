@@ -5,6 +5,17 @@
 
 namespace kadroo {
 
+void KadroOcx::setparm(TextView aParm, TextView aSplit, int32_t aUseInternetFlagPassive) {
+  const Text delimiter = IsBlank(aSplit) ? Text(u";") : Text(aSplit);
+  sParm = Text(aParm);
+  sUid = GetParmValue(sParm, u"uid", delimiter);
+  sServer = GetParmValue(sParm, u"path", delimiter);
+  sPass = GetParmValue(sParm, u"pass", delimiter);
+  sErrorMsg.clear();
+  sPort.clear();
+  lConnectFlags = aUseInternetFlagPassive == 1 ? static_cast<int32_t>(INTERNET_FLAG_PASSIVE) : 0;
+}
+
 int32_t KadroOcx::ConnectServer() {
   SkipOnError trap;
   if (sServer.empty()) {

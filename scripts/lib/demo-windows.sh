@@ -28,7 +28,7 @@ wine_prefix "${KADROOA_WINE_PREFIX:-$work/prefix}"
 wineserver -p
 run=wine32 build=win32
 if [ "$(wine_bitnesses)" = 64 ]; then
-  wine_skip_note
+  echo "-- $(wine_skip_note): the x64 control instead"
   run=wine64 build=win64
 fi
 $run cmd /c exit >/dev/null 2>&1

@@ -11,8 +11,8 @@ build_msi() {
   need_packages g++ wixl
   local generator=$dir/wix_source source=code/host/windows/installer/WixSource.cpp
   if [ ! -x "$generator" ] || [ "$source" -nt "$generator" ] ||
-    [ code/host/windows/com/Registration.h -nt "$generator" ]; then
-    g++ -std=c++20 -O1 -Wall -Wextra -I code/host/windows "$source" -o "$generator"
+    [ code/host/windows/Registration.h -nt "$generator" ]; then
+    g++ -std=c++20 -O1 -Wall -Wextra -I code "$source" -o "$generator"
   fi
   # wixl finds a relative source beside the .wxs.
   "$generator" win32/KadroOA.ocx win64/KadroOA.ocx >"$dir/KadroOA.wxs"

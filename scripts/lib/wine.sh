@@ -13,7 +13,7 @@
 #                       from the program); wine64 ARGS... as a 64-bit one.
 #   wine_bitnesses      prints the bitnesses this kernel lets Wine run: "32 64", or "64" on a kernel built
 #                       without 32-bit x86 support (there the 32-bit loader fails with "Exec format error").
-#   wine_skip_note      prints why the 32-bit half is skipped, for the runners' output.
+#   wine_skip_note      prints why the 32-bit half is skipped there, for the runners' output.
 #   wine_any ARGS...    runs ARGS with the loader that works for programs of either bitness on this kernel.
 #   windows_path PATH   prints the Z:\ form of a Linux path, as programs in the prefix see it.
 
@@ -55,7 +55,7 @@ wine_bitnesses() {
 }
 
 wine_skip_note() {
-  echo "skip 32-bit: this kernel cannot run 32-bit x86 programs (the 32-bit Wine loader fails with Exec format error)"
+  echo "this kernel cannot run 32-bit x86 programs (the 32-bit Wine loader fails with Exec format error)"
 }
 
 # The loader for programs of either bitness: /usr/bin/wine goes to the 32-bit loader whenever it is installed.

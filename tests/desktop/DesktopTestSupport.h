@@ -11,30 +11,13 @@
 #include <string>
 
 #include "control/KadroOcx.h"
-#include "host/posix/PosixPlatform.h"
+#include "host/posix/PosixLocalFiles.h"
 #include "host/posix/process/PosixProcesses.h"
 #include "host/posix/registry/FileRegistry.h"
 #include "support/FakePlatform.h"
+#include "support/TempDir.h"
 
 namespace kadroo::testing {
-
-class TempDir {
- public:
-  TempDir() {
-    std::string pattern = (std::filesystem::temp_directory_path() / "kadrooa-desktop-XXXXXX").string();
-    if (::mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-    path_ = pattern;
-  }
-  ~TempDir() {
-    std::error_code ignored;
-    std::filesystem::remove_all(path_, ignored);
-  }
-  const std::filesystem::path& path() const { return path_; }
-  std::string operator/(const std::string& name) const { return (path_ / name).string(); }
-
- private:
-  std::filesystem::path path_;
-};
 
 inline void WriteBytes(const std::string& path, const std::string& bytes) {
   std::filesystem::create_directories(std::filesystem::path(path).parent_path());

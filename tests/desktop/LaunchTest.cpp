@@ -167,7 +167,7 @@ TEST_F(LaunchTest, ProgramsThatCannotStartRaise) {
   const std::string text = temp / "notes.txt";
   WriteBytes(text, "just text\n");
   const std::string script = temp / "noshebang";
-  WriteBytes(script, "touch " + temp / "ran" + "\n");
+  WriteBytes(script, "touch " + (temp / "ran").string() + "\n");
   fs::permissions(script, fs::perms::owner_all);
 
   EXPECT_EQ(RuntimeErrorOf([&] { control->OpenExefile(FromUtf8Lossy(temp.path().string()), u"x"); }), 70)
@@ -275,7 +275,7 @@ TEST_F(LaunchTest, PathFileExistsCountsDirectories) {
     if (c == u'/') c = u'\\';
   }
   EXPECT_EQ(processes.PathFileExists(backslashed), 1);
-  EXPECT_EQ(processes.PathFileExists(FromUtf8Lossy(temp / "absent")), 0);
+  EXPECT_EQ(processes.PathFileExists(FromUtf8Lossy((temp / "absent").string())), 0);
   EXPECT_EQ(processes.PathFileExists(u""), 0);
 }
 

@@ -7,7 +7,7 @@
 #include <string>
 #include <vector>
 
-#include "host/posix/PosixPlatform.h"
+#include "host/posix/PosixLocalFiles.h"
 #include "host/posix/ftp/PosixFtpClient.h"
 
 namespace kadroo::testing {

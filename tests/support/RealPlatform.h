@@ -6,7 +6,7 @@
 
 #include <chrono>
 
-#include "host/posix/PosixPlatform.h"
+#include "host/posix/PosixLocalFiles.h"
 #include "host/posix/ftp/PosixFtpClient.h"
 #include "support/FakePlatform.h"
 #include "support/TempDir.h"

@@ -10,20 +10,18 @@
 #include <cstdio>
 #include <string>
 
-#include "com/Registration.h"
+#include "Report.h"
+#include "host/windows/Registration.h"
 
 namespace {
 
-int failures = 0;
+using kadroo::test::failures;
 
+// A check of a call, with what it returned.
 void Check(const char* name, bool passed, const char* detail = "", long value = 0) {
-  if (passed) {
-    std::printf("ok %s\n", name);
-  } else {
-    std::printf("FAIL %s: %s (0x%08lx)\n", name, detail, static_cast<unsigned long>(value));
-    ++failures;
-  }
-  std::fflush(stdout);
+  char text[32];
+  std::snprintf(text, sizeof text, " (0x%08lx)", static_cast<unsigned long>(value));
+  kadroo::test::Check(name, passed, detail + std::string(text));
 }
 
 using GetClassObjectFunction = HRESULT(STDAPICALLTYPE*)(REFCLSID, REFIID, void**);
@@ -317,6 +315,19 @@ int wmain(int argc, wchar_t** argv) {
     Check("set data safe for a stream", safety->SetInterfaceSafetyOptions(IID_IPersistStream, 2, 2) == S_OK);
     safety->Release();
   }
+
+  // Containers that read the registry before creating the control and those that ask it must learn the same.
+  const char* registered = nullptr;
+  for (const auto& entry : kadroo::registration::kEntries) {
+    if (std::string(entry.key).ends_with("\\MiscStatus\\1")) registered = entry.value;
+  }
+  IOleObject* ole = nullptr;
+  DWORD status = 0;
+  hr = control->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(&ole));
+  if (SUCCEEDED(hr)) hr = ole->GetMiscStatus(DVASPECT_CONTENT, &status);
+  Check("GetMiscStatus answers the registered MiscStatus",
+        hr == S_OK && registered != nullptr && std::to_string(status) == registered, "GetMiscStatus", status);
+  if (ole != nullptr) ole->Release();
 
   ThreadWork work{factory};
   HANDLE thread = ::CreateThread(nullptr, 0, &CreateOnOtherThread, &work, 0, nullptr);

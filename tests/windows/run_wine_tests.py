@@ -5,7 +5,7 @@ every method against the private vsftpd that run.sh started; regsvr32 /u leaves 
 
 Needs the environment of run.sh: WINEPREFIX, VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, FTP_ROOT, WORK_DIR,
 KADROOA_BUILD (the folder holding win32/ and win64/), REGISTRATION_TABLE (the native dump program).
-Prints one line per check and finally "N passed, N failed"; exits 1 when anything failed."""
+Prints one "ok NAME" or "FAIL NAME: detail" line per check, which run.sh counts."""
 import json
 import os
 import pwd
@@ -30,20 +30,8 @@ ARCHES = [arch for arch in LOADERS if arch[3:] in os.environ.get("KADROOA_WINE_B
 REG_ROOT = "HKEY_CURRENT_USER\\Software\\KadroOATest"
 RS = "\x1e"
 
-passed = 0
-failed = 0
-skipped = 0
-
-
 def check(name, ok, detail=""):
-    global passed, failed
-    if ok:
-        passed += 1
-        print("ok   %s" % name)
-    else:
-        failed += 1
-        print("FAIL %s%s" % (name, ": " + detail if detail else ""))
-    sys.stdout.flush()
+    print("ok   %s" % name if ok else "FAIL %s%s" % (name, ": " + detail if detail else ""), flush=True)
 
 
 def expect(name, actual, expected):
@@ -73,13 +61,12 @@ def error_text(code, context=""):
 
 def registration_table(arch):
     module = windows_path(os.path.join(BUILD, arch, "KadroOA.ocx"))
-    lines = subprocess.run([os.environ["REGISTRATION_TABLE"]], capture_output=True, text=True, check=True).stdout
+    lines = subprocess.run([os.environ["REGISTRATION_TABLE"], module, arch], capture_output=True, text=True,
+                           check=True).stdout
     entries = []
     for line in lines.splitlines():
         key, name, value = line.split("\t")
-        expand = lambda text: (text.replace("$(ModuleDir)", module.rsplit("\\", 1)[0] + "\\")
-                               .replace("$(Module)", module).replace("$(TypeLibPlatform)", arch))
-        entries.append((expand(key), None if name == "-" else name, None if value == "-" else expand(value)))
+        entries.append((key, None if name == "-" else name, None if value == "-" else value))
     return entries
 
 
@@ -405,11 +392,11 @@ def closed_port():
 
 
 def main():
-    global skipped
     start = time.monotonic()
+    reason = os.environ.get("KADROOA_WINE_SKIP", "")
     if len(ARCHES) < len(LOADERS):
-        print(os.environ.get("KADROOA_WINE_SKIP", "skip 32-bit"))
-        skipped += 2  # the x86 build's own pass, and both builds side by side
+        print("skip win32 build: %s" % reason)
+        print("skip both builds registered side by side: %s" % reason)
     for arch in ARCHES:
         ocx = os.path.join(BUILD, arch, "KadroOA.ocx")
         entries = registration_table(arch)
@@ -450,8 +437,7 @@ def main():
     if len(ARCHES) == len(LOADERS):
         check_both_builds()
     print("Wine tests took %.0f s" % (time.monotonic() - start))
-    print("%d passed, %d failed" % (passed, failed) + (", %d skipped" % skipped if skipped else ""))
-    return 1 if failed else 0
+    return 0
 
 
 if __name__ == "__main__":

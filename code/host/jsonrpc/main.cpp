@@ -8,7 +8,7 @@
 
 #include "control/KadroOcx.h"
 #include "host/jsonrpc/JsonRpc.h"
-#include "host/posix/PosixHost.h"
+#include "host/posix/PosixPlatform.h"
 #include "safety/basSafeCtl.h"
 
 int main(int argc, char** argv) {
@@ -28,7 +28,7 @@ int main(int argc, char** argv) {
   std::istream& in = argc == 2 ? static_cast<std::istream&>(file) : std::cin;
 
   kadroo::basSafeCtl::ThreadStartup();
-  kadroo::posix::PosixHost host;
+  kadroo::posix::PosixPlatform host;
   kadroo::KadroOcx control(host.platform());
   kadroo::jsonrpc::Server server(control);
 

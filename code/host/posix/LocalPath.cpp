@@ -1,23 +1,27 @@
 #include "host/posix/LocalPath.h"
 
 #include <cerrno>
+#include <cstdlib>
 
 namespace kadroo::posix {
 
 std::optional<std::string> ToLocalPath(CodePage& codePage, TextView path, int32_t* error) {
-  if (path.find(u'\0') != TextView::npos) {
-    if (error) *error = 123;  // ERROR_INVALID_NAME
+  std::string bytes;
+  if (int32_t refused = ToAnsiArgument(codePage, path, LineBreaks::kAllowed, bytes)) {
+    if (error) *error = refused;
     return std::nullopt;
   }
-  auto bytes = codePage.ToAnsi(path);
-  if (!bytes) {
-    if (error) *error = 1113;  // ERROR_NO_UNICODE_TRANSLATION
-    return std::nullopt;
-  }
-  for (char& c : *bytes) {
+  for (char& c : bytes) {
     if (c == '\\') c = '/';
   }
   return bytes;
+}
+
+std::string TemporaryDirectory() {
+  const char* dir = std::getenv("TMPDIR");
+  std::string path = dir && *dir ? dir : "/tmp";
+  if (path.back() != '/') path += '/';
+  return path;
 }
 
 int32_t ErrorFromErrno(int errnum) {

@@ -11,6 +11,9 @@ namespace kadroo::posix {
 // when it holds a NUL or a character the code page cannot represent.
 std::optional<std::string> ToLocalPath(CodePage& codePage, TextView path, int32_t* error = nullptr);
 
+// $TMPDIR, else /tmp, ending in '/'.
+std::string TemporaryDirectory();
+
 // A platform error code for an errno value, as the Windows call would have left it.
 int32_t ErrorFromErrno(int errnum);
 

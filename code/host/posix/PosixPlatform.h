@@ -1,51 +1,23 @@
 #pragma once
-// The Linux implementations of the platform seam that are not FTP, registry or processes.
-#include <cstdint>
-#include <string>
+// The Linux platform behind the control, as WindowsPlatform is the Windows one: owns its parts and hands them to
+// a control.
+#include <memory>
 
 #include "control/Platform.h"
+#include "host/posix/PosixLocalFiles.h"
 
 namespace kadroo::posix {
 
-// The locale's character set (setlocale must have run); UTF-8 where the locale names none.
-class LocaleCodePage final : public CodePage {
+class PosixPlatform {
  public:
-  LocaleCodePage();
-  // A named character set, such as "GBK"; for tests.
-  explicit LocaleCodePage(std::string charset);
-  std::optional<std::string> ToAnsi(TextView text) override;
-  Text FromAnsi(std::string_view bytes) override;
-  const std::string& charset() const { return charset_; }
+  PosixPlatform();
+  ~PosixPlatform();
+  Platform& platform() { return platform_; }
 
  private:
-  std::string charset_;
-  bool utf8_;
-};
-
-class PosixLocalFiles final : public LocalFiles {
- public:
-  PosixLocalFiles(LastError& lastError, CodePage& codePage) : lastError_(lastError), codePage_(codePage) {}
-  bool DeleteFile(TextView path) override;
-  Handle FindFirstFile(TextView path, FindData& record) override;
-  void FindClose(Handle search) override;
-  Text GetTempPath() override;
-  std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override;
-  Text QuitScriptPath() override;
-  void WriteTextFile(TextView path, TextView line) override;
-
- private:
-  LastError& lastError_;
-  CodePage& codePage_;
-  Handle nextSearch_ = 1;
-};
-
-// Converts a file time in seconds and nanoseconds since 1970 to FILETIME ticks.
-FileTime FileTimeFromUnix(int64_t seconds, int64_t nanoseconds);
-
-// Writes the prompt to standard error under the title; waits for Enter where a controlling terminal exists.
-class TerminalPrompt final : public UserPrompt {
- public:
-  void MessageBox(TextView prompt, TextView title) override;
+  struct Parts;
+  std::unique_ptr<Parts> parts_;
+  Platform platform_;
 };
 
 }  // namespace kadroo::posix

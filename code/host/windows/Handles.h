@@ -4,6 +4,8 @@
 #include <oleauto.h>
 #include <wininet.h>
 
+#include <cstddef>
+#include <type_traits>
 #include <utility>
 
 namespace kadroo::windows {
@@ -13,7 +15,6 @@ template <typename Traits>
 class unique_handle {
   using T = typename Traits::type;
   static T Invalid() { return Traits::Invalid(); }
-
 
  public:
   unique_handle() = default;
@@ -28,6 +29,7 @@ class unique_handle {
   ~unique_handle() { reset(); }
 
   T get() const { return value_; }
+  T operator->() const { return value_; }  // for an interface pointer
   explicit operator bool() const { return value_ != Invalid(); }
   // The address to receive a new value into; whatever was held is released first.
   T* put() {
@@ -45,42 +47,41 @@ class unique_handle {
 };
 
 namespace detail {
-// A resource whose empty value is null.
-template <typename T, auto Release>
-struct NullTraits {
+// A resource whose empty value is `Empty` (null for most kinds, INVALID_HANDLE_VALUE for files and finds).
+template <typename T, auto Release, auto Empty = nullptr>
+struct Traits {
   using type = T;
-  static T Invalid() { return nullptr; }
+  static T Invalid() {
+    if constexpr (std::is_same_v<decltype(Empty), std::nullptr_t>) {
+      return nullptr;
+    } else {
+      return Empty();
+    }
+  }
   static void Close(T value) { Release(value); }
 };
-// A COM interface reference, released rather than closed.
+inline HANDLE InvalidHandleValue() { return INVALID_HANDLE_VALUE; }
 template <typename Interface>
-struct ComTraits {
-  using type = Interface*;
-  static Interface* Invalid() { return nullptr; }
-  static void Close(Interface* value) { value->Release(); }
-};
-struct FindTraits {
-  using type = HANDLE;
-  static HANDLE Invalid() { return INVALID_HANDLE_VALUE; }
-  static void Close(HANDLE value) { ::FindClose(value); }
-};
+void ReleaseInterface(Interface* value) { value->Release(); }
 }  // namespace detail
 
-using unique_hinternet = unique_handle<detail::NullTraits<HINTERNET, ::InternetCloseHandle>>;
-using unique_hkey = unique_handle<detail::NullTraits<HKEY, ::RegCloseKey>>;
-using unique_hfind = unique_handle<detail::FindTraits>;
-using unique_kernel_handle = unique_handle<detail::NullTraits<HANDLE, ::CloseHandle>>;
-using unique_bstr = unique_handle<detail::NullTraits<BSTR, ::SysFreeString>>;
+using unique_hinternet = unique_handle<detail::Traits<HINTERNET, ::InternetCloseHandle>>;
+using unique_hkey = unique_handle<detail::Traits<HKEY, ::RegCloseKey>>;
+using unique_hfind = unique_handle<detail::Traits<HANDLE, ::FindClose, detail::InvalidHandleValue>>;
+// A file from CreateFile, empty when INVALID_HANDLE_VALUE.
+using unique_file = unique_handle<detail::Traits<HANDLE, ::CloseHandle, detail::InvalidHandleValue>>;
+// A process or thread handle, empty when null.
+using unique_kernel_handle = unique_handle<detail::Traits<HANDLE, ::CloseHandle>>;
+using unique_bstr = unique_handle<detail::Traits<BSTR, ::SysFreeString>>;
+// A COM interface reference, released rather than closed.
 template <typename Interface>
-using unique_com = unique_handle<detail::ComTraits<Interface>>;
+using unique_com = unique_handle<detail::Traits<Interface*, detail::ReleaseInterface<Interface>>>;
 
-// A VARIANT that clears itself.
-class unique_variant : public VARIANT {
- public:
-  unique_variant() { ::VariantInit(this); }
-  unique_variant(const unique_variant&) = delete;
-  unique_variant& operator=(const unique_variant&) = delete;
-  ~unique_variant() { ::VariantClear(this); }
-};
+// A reference of its own to `value`, which may be null.
+template <typename Interface>
+unique_com<Interface> Retained(Interface* value) {
+  if (value) value->AddRef();
+  return unique_com<Interface>(value);
+}
 
 }  // namespace kadroo::windows

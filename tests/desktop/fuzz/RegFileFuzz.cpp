@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-#include "host/posix/PosixPlatform.h"
+#include "host/posix/PosixLocalFiles.h"
 #include "host/posix/registry/FileRegistry.h"
 
 namespace {

@@ -1,6 +1,7 @@
 #include <initguid.h>
 
 #include "ContainerTest.h"
+#include "../Report.h"
 
 #include <algorithm>
 #include <cstdio>
@@ -10,9 +11,7 @@
 namespace kadroo::test {
 
 void Fail(const std::string& what) {
-  std::fprintf(stderr, "FAIL: %s\n", what.c_str());
-  std::fflush(stderr);
-  std::fflush(stdout);
+  Check("the container's checks", false, what);
   ::ExitProcess(1);
 }
 

@@ -21,8 +21,6 @@ readonly OUT=$PWD/build/container-tests
 readonly HERE=tests/windows/container
 readonly DOC_TEXT="Letter to the tax office, first version."
 readonly EDIT_TEXT=" Second paragraph, written by the clerk."
-passed=0
-failed=0
 
 for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi \
   build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
@@ -55,20 +53,8 @@ wine_prefix "$PWD/build/wine-container"
 vsftpd_start "$FTP_ROOT" || exit 1
 mkdir -p "$FTP_ROOT/docs"
 
-# check NAME COMMAND...: runs a check, counts it, shows its log when it fails.
-check() {
-  local name=$1 log
-  shift
-  log=$OUT/$(echo "$name" | tr -c 'A-Za-z0-9\n' '-').log
-  if "$@" >"$log" 2>&1; then
-    passed=$((passed + 1))
-    echo "ok   $name"
-  else
-    failed=$((failed + 1))
-    echo "FAIL $name"
-    sed 's/^/     /' "$log"
-  fi
-}
+REPORT_LOGS=$OUT
+source tests/windows/report.sh
 
 # wine_for BITS: the Wine loader that runs programs of that bitness (cscript, regsvr32, reg pick theirs by it).
 wine_for() { if [ "$1" = 32 ]; then echo wine; else echo /usr/lib/wine/wine64; fi; }
@@ -151,11 +137,7 @@ page_container() {
   return $status
 }
 
-skipped=0
-if [ "$(wine_bitnesses)" = 64 ]; then
-  wine_skip_note
-  skipped=1
-fi
+[ "$(wine_bitnesses)" = 64 ] && skip "32-bit half" "$(wine_skip_note)"
 for bits in $(wine_bitnesses); do
   check "regsvr32 ($bits-bit)" wine_bits "$bits" regsvr32 "build/win$bits/KadroOA.ocx"
   check "ATL container shows Label12 and scripts the control ($bits-bit)" atl_container "$bits"
@@ -165,7 +147,7 @@ for bits in $(wine_bitnesses); do
 done
 
 # The installer. The keys of the registration table come from its header, so that the checks follow the table.
-table_id() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" code/host/windows/com/Registration.h; }
+table_id() { sed -n "s/^#define $1 \"\(.*\)\"$/\1/p" code/host/windows/Registration.h; }
 registered_keys=("CLSID\\$(table_id KADROOA_CLSID)" "$PROGID" "$PROGID.1" "TypeLib\\$(table_id KADROOA_LIBID)"
   "Interface\\$(table_id KADROOA_IID_KADROOCX)" "Interface\\$(table_id KADROOA_DIID_KADROOCX_EVENTS)")
 readonly PROGRAM_FILES_64="$WINEPREFIX/drive_c/Program Files/KadroOA"
@@ -247,7 +229,7 @@ done
 # Both builds' regsvr32 make the registry to compare with: with only the x64 one, the x86 entries that the
 # installer wrote keep the shared keys.
 if [ "$(wine_bitnesses)" = 64 ]; then
-  skipped=$((skipped + 1))
+  skip "the registry after the install equals what regsvr32 writes" "$(wine_skip_note)"
 else
   check "the registry after the install equals what regsvr32 writes, in both views" registry_equals_regsvr32
 fi
@@ -258,5 +240,4 @@ done
 check "KadroOA-x86.msi installs the x86 build alone$([ "$(wine_bitnesses)" = 64 ] || echo ", cscript calls it"), /x removes it" \
   x86_package
 
-echo "$passed passed, $failed failed$([ "$skipped" -eq 0 ] || echo ", $skipped skipped")"
-[ "$failed" -eq 0 ]
+report_totals

@@ -15,6 +15,7 @@
 #include <string>
 #include <vector>
 
+#include "../Report.h"
 #include "control/KadroOcx.h"
 #include "control/RuntimeError.h"
 #include "host/windows/platform/WindowsPlatform.h"
@@ -26,7 +27,7 @@ namespace {
 using kadroo::Text;
 using kadroo::TextView;
 
-int failures = 0;
+using kadroo::test::failures;
 
 std::string Utf8(TextView text) {
   std::string out;
@@ -38,15 +39,7 @@ std::string Utf8(TextView text) {
   return out;
 }
 
-void Check(const char* name, bool ok, TextView detail = u"") {
-  if (ok) {
-    std::printf("ok %s\n", name);
-  } else {
-    ++failures;
-    std::printf("FAIL %s: %s\n", name, Utf8(detail).c_str());
-  }
-  std::fflush(stdout);
-}
+void Check(const char* name, bool ok, TextView detail = u"") { kadroo::test::Check(name, ok, Utf8(detail)); }
 
 void Info(const char* key, TextView value) {
   std::printf("%s=%s\n", key, Utf8(value).c_str());

@@ -11,24 +11,17 @@
 // Downloads go to a temporary file beside the target that replaces the target only after the server confirmed the
 // transfer (and, where the 150 reply announced a size, after that many bytes arrived); a failure removes it and
 // leaves an existing target untouched. Transfers stream through the kernel (splice, sendfile) or a fixed buffer.
-#include <chrono>
 #include <cstdint>
 #include <map>
 #include <memory>
+#include <string>
 
+#include "control/HandleTable.h"
 #include "control/Platform.h"
 #include "ftp/FtpClient.h"
+#include "host/posix/ftp/ControlConnection.h"
 
 namespace kadroo::posix {
-
-struct FtpTimeouts {
-  std::chrono::milliseconds connect{60'000};  // TCP connect, control and data
-  std::chrono::milliseconds reply{60'000};    // each reply on the control connection
-  std::chrono::milliseconds data{60'000};     // a data connection without progress
-
-  // WinINet's 60 s, or KADROOA_FTP_TIMEOUT_MS milliseconds for all three where that variable is set.
-  static FtpTimeouts FromEnvironment();
-};
 
 class PosixFtpClient final : public FtpClient {
  public:
@@ -56,22 +49,23 @@ class PosixFtpClient final : public FtpClient {
   bool FtpCreateDirectory(Handle connect, TextView directory) override;
   bool InternetCloseHandle(Handle handle) override;
 
-  struct Connection;
-
  private:
-  struct Object;
-  Handle Add(std::unique_ptr<Object> object);
-  // The connection behind `handle`, or null with the last error set (6 unknown, 12018 another kind, 12111 dead).
-  Connection* Lookup(Handle handle);
+  struct Object {
+    enum class Kind { Session, Connection, Find } kind;
+    Handle parent = 0;  // the session of a connection, the connection of a find
+    Handle find = 0;    // a connection's open find
+    std::unique_ptr<ControlConnection> connection;
+  };
+  // The object behind `handle` if it is of `kind`, or null with the last error set (6 unknown, 12018 another kind).
+  Object* Lookup(Handle handle, Object::Kind kind);
+  // The connection behind `handle`, or null with the last error set (as Lookup, and 12111 dead).
+  ControlConnection* LookupConnection(Handle handle);
   void Close(Handle handle);
-  template <typename T>
-  T Finish(int32_t error, T result);
 
   LastError& lastError_;
   CodePage& codePage_;
   FtpTimeouts timeouts_;
-  std::map<Handle, std::unique_ptr<Object>> handles_;
-  Handle next_ = 1;
+  HandleTable<std::unique_ptr<Object>> handles_;
   // Whether each server (address, port and user) offered MLST, so that each new connection to it need not ask
   // FEAT again: every transfer opens a connection of its own. A wrong guess only costs the fallback.
   std::map<std::string, bool> mlstOffered_;

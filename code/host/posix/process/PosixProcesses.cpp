@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "control/RuntimeError.h"
+#include "host/posix/Fd.h"
 #include "host/posix/LocalPath.h"
 #include "host/posix/process/CommandLine.h"
 
@@ -21,23 +22,6 @@ extern char** environ;
 
 namespace kadroo::posix {
 namespace {
-
-// A file descriptor that closes itself.
-class Fd {
- public:
-  explicit Fd(int fd = -1) : fd_(fd) {}
-  Fd(const Fd&) = delete;
-  Fd& operator=(const Fd&) = delete;
-  ~Fd() { Close(); }
-  int get() const { return fd_; }
-  void Close() {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = -1;
-  }
-
- private:
-  int fd_;
-};
 
 [[noreturn]] void RaiseForErrno(int error) {
   switch (error) {
@@ -195,7 +179,7 @@ void PosixProcesses::StartProcess(TextView application, TextView commandLine, in
     }
     ::_exit(0);
   }
-  writeEnd.Close();
+  writeEnd.reset();
   int status = 0;
   while (::waitpid(middle, &status, 0) < 0 && errno == EINTR) {
   }

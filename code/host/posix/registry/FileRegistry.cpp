@@ -149,16 +149,9 @@ std::optional<FileRegistry::OpenKey> FileRegistry::Find(RegKey key) {
     if (root == nullptr) return std::nullopt;
     return OpenKey{tree_, root};
   }
-  auto it = open_.find(key);
-  if (it == open_.end()) return std::nullopt;
-  return it->second;
-}
-
-RegKey FileRegistry::NewHandle() {
-  while (open_.count(next_) != 0) next_ = next_ >= 0x7FFFFFF0 ? kFirstHandle : next_ + 4;
-  const RegKey handle = next_;
-  next_ = next_ >= 0x7FFFFFF0 ? kFirstHandle : next_ + 4;
-  return handle;
+  const OpenKey* open = open_.Find(static_cast<Handle>(key));
+  if (!open) return std::nullopt;
+  return *open;
 }
 
 int32_t FileRegistry::RegOpenKey(RegKey key, const std::string& subKey, RegKey& result) {
@@ -179,8 +172,7 @@ int32_t FileRegistry::RegOpenKey(RegKey key, const std::string& subKey, RegKey& 
     if (node->unreadable()) return ERROR_REGISTRY_CORRUPT;
     begin = end + 1;
   }
-  result = NewHandle();
-  open_[result] = OpenKey{start->tree, node};
+  result = static_cast<RegKey>(open_.Add(OpenKey{start->tree, node}));
   return ERROR_SUCCESS;
 }
 
@@ -246,7 +238,7 @@ int32_t FileRegistry::RegEnumValue(RegKey key, uint32_t index, char* name, uint3
 
 int32_t FileRegistry::RegCloseKey(RegKey key) {
   if (IsPredefined(key)) return ERROR_SUCCESS;
-  return open_.erase(key) > 0 ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
+  return open_.Remove(static_cast<Handle>(key)) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
 }
 
 }  // namespace kadroo::posix

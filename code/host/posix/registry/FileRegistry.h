@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "control/HandleTable.h"
 #include "control/Platform.h"
 #include "desktop/Registry.h"
 #include "host/posix/registry/RegTree.h"
@@ -74,7 +75,6 @@ class FileRegistry final : public Registry {
   // The value's data as the ANSI functions return it.
   std::string AnsiData(const RegValue& value) const;
   std::string AnsiText(TextView text) const;
-  RegKey NewHandle();
 
   CodePage& codePage_;
   std::string directory_;
@@ -83,9 +83,8 @@ class FileRegistry final : public Registry {
   std::shared_ptr<const RegTree> tree_;
   std::optional<std::vector<FileStamp>> stamps_;
   std::vector<RegistryLoadError> errors_;
-  std::map<RegKey, OpenKey> open_;
-  RegKey next_ = kFirstHandle;
-  static constexpr RegKey kFirstHandle = 0x100;
+  // Numbered as Windows numbers its keys: multiples of 4 from 0x100.
+  HandleTable<OpenKey> open_{0x100, 4, 0x7FFFFFF4};
 };
 
 }  // namespace kadroo::posix

@@ -1,29 +1,20 @@
 // The portable safety logic before <windows.h>, whose S_OK and E_FAIL macros would rename its constants.
 #include "safety/ObjectSafety.h"
 
-#include "com/KadroOcxObject.h"
+#include "host/windows/com/KadroOcxObject.h"
 
 #include <new>
 
-#include "Handles.h"
-#include "com/BstrText.h"
-#include "com/Module.h"
-#include "com/Registration.h"
+#include "host/windows/Handles.h"
+#include "host/windows/com/BstrText.h"
+#include "host/windows/com/Module.h"
+#include "host/windows/Registration.h"
 
 namespace kadroo::windows {
 namespace {
 
 // The registry keys and the type library name the same identifiers.
 const wchar_t kSource[] = L"" KADROOA_PROGID;
-
-HRESULT LoadTypeInfo(ITypeInfo** typeInfo) {
-  ITypeLib* library = nullptr;
-  HRESULT hr = ::LoadTypeLibEx(module::Path().c_str(), REGKIND_NONE, &library);
-  if (FAILED(hr)) return hr;
-  hr = library->GetTypeInfoOfGuid(IID__KadroOcx, typeInfo);
-  library->Release();
-  return hr;
-}
 
 void FreeExcepInfo(EXCEPINFO& info) {
   ::SysFreeString(info.bstrSource);
@@ -91,10 +82,9 @@ HRESULT KadroOcxObject::Create(REFIID riid, void** object) {
   *object = nullptr;
   try {
     module::StartThread();
-    ITypeInfo* loaded = nullptr;
-    const HRESULT hr = LoadTypeInfo(&loaded);
+    unique_com<ITypeInfo> typeInfo;
+    const HRESULT hr = module::TypeInfo(IID__KadroOcx, typeInfo.put());
     if (FAILED(hr)) return hr;
-    unique_com<ITypeInfo> typeInfo(loaded);
     KadroOcxObject* created = new KadroOcxObject(std::move(typeInfo));
     const HRESULT result = created->QueryInterface(riid, object);
     created->Release();
@@ -129,7 +119,7 @@ KadroOcxObject::KadroOcxObject(unique_com<ITypeInfo> typeInfo)
     : typeInfo_(std::move(typeInfo)),
       methods_(ReadMethods(typeInfo_.get())),
       control_(platform_.platform()),
-      embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx,
+      embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx, &module::TypeInfo,
                  [this](HWND owner) { platform_.SetOwnerWindow(owner); }) {
   module::AddObject();
 }
@@ -233,18 +223,16 @@ STDMETHODIMP KadroOcxObject::Invoke(DISPID id, REFIID riid, LCID, WORD flags, DI
 
 HRESULT KadroOcxObject::Fail(const RuntimeError& error) {
   error_ = error;
-  ICreateErrorInfo* create = nullptr;
-  if (SUCCEEDED(::CreateErrorInfo(&create))) {
+  unique_com<ICreateErrorInfo> create;
+  if (SUCCEEDED(::CreateErrorInfo(create.put()))) {
     unique_bstr description(ToBstr(error.description()));
     create->SetGUID(IID__KadroOcx);
     create->SetSource(const_cast<LPOLESTR>(kSource));
     create->SetDescription(description.get());
-    IErrorInfo* info = nullptr;
-    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(&info)))) {
-      ::SetErrorInfo(0, info);
-      info->Release();
+    unique_com<IErrorInfo> info;
+    if (SUCCEEDED(create->QueryInterface(IID_IErrorInfo, reinterpret_cast<void**>(info.put())))) {
+      ::SetErrorInfo(0, info.get());
     }
-    create->Release();
   }
   return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error.number());
 }

@@ -7,15 +7,15 @@
 
 // The control's headers before <windows.h>, whose macros (DeleteFile, MessageBox...) would rename their members.
 #include "control/KadroOcx.h"
-#include "platform/WindowsPlatform.h"
+#include "host/windows/platform/WindowsPlatform.h"
 
 #include <windows.h>
 #include <objsafe.h>
 #include <oleauto.h>
 
-#include "Handles.h"
+#include "host/windows/Handles.h"
 #include "KadroOA.h"
-#include "embedding/Embedding.h"
+#include "host/windows/embedding/Embedding.h"
 
 namespace kadroo::windows {
 
@@ -61,9 +61,6 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISup
 
   // ISupportErrorInfo
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
-
-  // For the container side: message boxes are owned by this window while the control is sited.
-  void SetOwnerWindow(HWND owner) { platform_.SetOwnerWindow(owner); }
 
  private:
   // A method of the type library, with the base type of each by-reference parameter (VT_EMPTY when by value).

@@ -1,7 +1,7 @@
 // The four exports of the in-process server and its class factory.
-#include "com/KadroOcxObject.h"
-#include "com/Module.h"
-#include "com/Registrar.h"
+#include "host/windows/com/KadroOcxObject.h"
+#include "host/windows/com/Module.h"
+#include "host/windows/com/Registrar.h"
 
 #include <olectl.h>
 

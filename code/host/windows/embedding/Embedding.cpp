@@ -4,16 +4,12 @@
 #include <atomic>
 #include <utility>
 
-#include "host/windows/com/Registration.h"
+#include "host/windows/Registration.h"
+#include "host/windows/Handles.h"
 #include "host/windows/embedding/Label.h"
 
 namespace kadroo::windows {
 namespace {
-
-template <typename Interface>
-void ReleaseAndClear(Interface*& pointer) {
-  if (pointer) std::exchange(pointer, nullptr)->Release();
-}
 
 // Pixels on the screen to the HIMETRIC units in which containers size their controls.
 SIZEL PixelsToHimetric(SIZE pixels) {
@@ -29,9 +25,7 @@ SIZEL PixelsToHimetric(SIZE pixels) {
 // Lists the control's one connection point; holds it, and through it the control, while the list lives.
 class ConnectionPointList final : public IEnumConnectionPoints {
  public:
-  ConnectionPointList(IConnectionPoint* point, ULONG position) : point_(point), position_(position) {
-    point_->AddRef();
-  }
+  ConnectionPointList(IConnectionPoint* point, ULONG position) : point_(Retained(point)), position_(position) {}
   STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
     if (!object) return E_POINTER;
     if (riid == IID_IUnknown || riid == IID_IEnumConnectionPoints) {
@@ -52,8 +46,7 @@ class ConnectionPointList final : public IEnumConnectionPoints {
     if (!points || (count != 1 && !fetched)) return E_POINTER;
     ULONG given = 0;
     if (count > 0 && position_ == 0) {
-      points[0] = point_;
-      point_->AddRef();
+      points[0] = Retained(point_.get()).release();
       given = 1;
       position_ = 1;
     }
@@ -71,32 +64,30 @@ class ConnectionPointList final : public IEnumConnectionPoints {
   }
   STDMETHODIMP Clone(IEnumConnectionPoints** copy) override {
     if (!copy) return E_POINTER;
-    *copy = new (std::nothrow) ConnectionPointList(point_, position_);
+    *copy = new (std::nothrow) ConnectionPointList(point_.get(), position_);
     return *copy ? S_OK : E_OUTOFMEMORY;
   }
 
  private:
-  ~ConnectionPointList() { point_->Release(); }
+  ~ConnectionPointList() = default;
   std::atomic<ULONG> references_{1};
-  IConnectionPoint* point_;
+  unique_com<IConnectionPoint> point_;
   ULONG position_;
 };
 
 }  // namespace
 
-Embedding::Embedding(IUnknown* outer, const CLSID& clsid, const IID& events, OwnerWindowChanged ownerChanged)
+Embedding::Embedding(IUnknown* outer, const CLSID& clsid, const IID& events, TypeInfoSource typeInfo,
+                     OwnerWindowChanged ownerChanged)
     : outer_(outer),
       clsid_(clsid),
       events_(events),
+      typeInfo_(typeInfo),
       ownerChanged_(std::move(ownerChanged)),
       extent_(PixelsToHimetric(LabelSize())) {}
 
 Embedding::~Embedding() {
   if (window_) DestroyLabelWindow(std::exchange(window_, nullptr));
-  ReleaseAndClear(inPlaceSite_);
-  ReleaseAndClear(site_);
-  ReleaseAndClear(adviseHolder_);
-  ReleaseAndClear(viewSink_);
 }
 
 HRESULT Embedding::QueryEmbeddingInterface(REFIID riid, void** object) {
@@ -143,14 +134,11 @@ void Embedding::UserControl_InitProperties() {}
 // IOleObject
 
 STDMETHODIMP Embedding::SetClientSite(IOleClientSite* site) {
-  if (site) site->AddRef();
-  ReleaseAndClear(site_);
-  site_ = site;
+  site_ = Retained(site);
   HWND window = nullptr;
-  IOleWindow* siteWindow = nullptr;
-  if (site && SUCCEEDED(site->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(&siteWindow)))) {
+  unique_com<IOleWindow> siteWindow;
+  if (site && SUCCEEDED(site->QueryInterface(IID_IOleWindow, reinterpret_cast<void**>(siteWindow.put())))) {
     if (FAILED(siteWindow->GetWindow(&window))) window = nullptr;
-    siteWindow->Release();
   }
   SiteWindowChanged(window);
   return S_OK;
@@ -158,8 +146,7 @@ STDMETHODIMP Embedding::SetClientSite(IOleClientSite* site) {
 
 STDMETHODIMP Embedding::GetClientSite(IOleClientSite** site) {
   if (!site) return E_POINTER;
-  *site = site_;
-  if (site_) site_->AddRef();
+  *site = Retained(site_.get()).release();
   return S_OK;
 }
 
@@ -191,7 +178,7 @@ STDMETHODIMP Embedding::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWN
     case OLEIVERB_SHOW:
     case OLEIVERB_INPLACEACTIVATE:
     case OLEIVERB_UIACTIVATE:  // the label takes no input, so there is no user interface to activate
-      return ActivateInPlace(site ? site : site_, parent, position);
+      return ActivateInPlace(site ? site : site_.get(), parent, position);
     case OLEIVERB_HIDE:
       if (window_) ::ShowWindow(window_, SW_HIDE);
       return S_OK;
@@ -199,7 +186,7 @@ STDMETHODIMP Embedding::DoVerb(LONG verb, LPMSG, IOleClientSite* site, LONG, HWN
       return S_OK;
     default:
       if (verb > 0) {
-        const HRESULT result = ActivateInPlace(site ? site : site_, parent, position);
+        const HRESULT result = ActivateInPlace(site ? site : site_.get(), parent, position);
         return FAILED(result) ? result : OLEOBJ_S_INVALIDVERB;
       }
       return E_NOTIMPL;
@@ -214,40 +201,33 @@ HRESULT Embedding::ActivateInPlace(IOleClientSite* site, HWND parent, LPCRECT po
     return S_OK;
   }
   if (!site) return E_UNEXPECTED;
-  IOleInPlaceSite* inPlaceSite = nullptr;
-  HRESULT result = site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(&inPlaceSite));
+  unique_com<IOleInPlaceSite> inPlaceSite;
+  HRESULT result = site->QueryInterface(IID_IOleInPlaceSite, reinterpret_cast<void**>(inPlaceSite.put()));
   if (FAILED(result)) return result;
-  if (inPlaceSite->CanInPlaceActivate() != S_OK) {
-    inPlaceSite->Release();
-    return E_FAIL;
-  }
+  if (inPlaceSite->CanInPlaceActivate() != S_OK) return E_FAIL;
   result = inPlaceSite->OnInPlaceActivate();
-  if (FAILED(result)) {
-    inPlaceSite->Release();
-    return result;
-  }
+  if (FAILED(result)) return result;
 
   HWND siteWindow = nullptr;
   if (FAILED(inPlaceSite->GetWindow(&siteWindow)) || !siteWindow) siteWindow = parent;
   RECT where = position ? *position : RECT{0, 0, 0, 0};
-  IOleInPlaceFrame* frame = nullptr;
-  IOleInPlaceUIWindow* document = nullptr;
+  unique_com<IOleInPlaceFrame> frame;
+  unique_com<IOleInPlaceUIWindow> document;
   RECT clip;
   OLEINPLACEFRAMEINFO frameInfo{};
   frameInfo.cb = sizeof frameInfo;
   RECT fromSite;
-  if (SUCCEEDED(inPlaceSite->GetWindowContext(&frame, &document, &fromSite, &clip, &frameInfo))) where = fromSite;
-  ReleaseAndClear(frame);
-  ReleaseAndClear(document);
+  if (SUCCEEDED(inPlaceSite->GetWindowContext(frame.put(), document.put(), &fromSite, &clip, &frameInfo))) {
+    where = fromSite;
+  }
 
   window_ = siteWindow ? CreateLabelWindow(siteWindow, where) : nullptr;
   if (!window_) {
     result = siteWindow ? HRESULT_FROM_WIN32(::GetLastError()) : E_UNEXPECTED;
     inPlaceSite->OnInPlaceDeactivate();
-    inPlaceSite->Release();
     return FAILED(result) ? result : E_FAIL;
   }
-  inPlaceSite_ = inPlaceSite;
+  inPlaceSite_ = std::move(inPlaceSite);
   SiteWindowChanged(siteWindow);
   if (site_) site_->ShowObject();
   return S_OK;
@@ -279,7 +259,7 @@ STDMETHODIMP Embedding::GetExtent(DWORD aspect, SIZEL* size) {
   return S_OK;
 }
 
-HRESULT Embedding::MakeAdviseHolder() { return adviseHolder_ ? S_OK : ::CreateOleAdviseHolder(&adviseHolder_); }
+HRESULT Embedding::MakeAdviseHolder() { return adviseHolder_ ? S_OK : ::CreateOleAdviseHolder(adviseHolder_.put()); }
 
 STDMETHODIMP Embedding::Advise(IAdviseSink* sink, DWORD* cookie) {
   const HRESULT result = MakeAdviseHolder();
@@ -322,9 +302,8 @@ STDMETHODIMP Embedding::ContextSensitiveHelp(BOOL) { return E_NOTIMPL; }
 STDMETHODIMP Embedding::InPlaceDeactivate() {
   if (!inPlaceSite_) return S_OK;
   DestroyLabelWindow(std::exchange(window_, nullptr));
-  IOleInPlaceSite* site = std::exchange(inPlaceSite_, nullptr);
+  unique_com<IOleInPlaceSite> site = std::move(inPlaceSite_);
   site->OnInPlaceDeactivate();
-  site->Release();
   return S_OK;
 }
 
@@ -378,9 +357,7 @@ STDMETHODIMP Embedding::Freeze(DWORD, LONG, void*, DWORD*) { return E_NOTIMPL; }
 STDMETHODIMP Embedding::Unfreeze(DWORD) { return E_NOTIMPL; }
 
 STDMETHODIMP Embedding::SetAdvise(DWORD aspects, DWORD flags, IAdviseSink* sink) {
-  if (sink) sink->AddRef();
-  ReleaseAndClear(viewSink_);
-  viewSink_ = sink;
+  viewSink_ = Retained(sink);
   viewAspects_ = aspects;
   viewFlags_ = flags;
   if (sink && (flags & ADVF_PRIMEFIRST)) sink->OnViewChange(DVASPECT_CONTENT, -1);
@@ -391,8 +368,7 @@ STDMETHODIMP Embedding::GetAdvise(DWORD* aspects, DWORD* flags, IAdviseSink** si
   if (aspects) *aspects = viewAspects_;
   if (flags) *flags = viewFlags_;
   if (sink) {
-    *sink = viewSink_;
-    if (viewSink_) viewSink_->AddRef();
+    *sink = Retained(viewSink_.get()).release();
   }
   return S_OK;
 }
@@ -403,19 +379,7 @@ STDMETHODIMP Embedding::GetExtent(DWORD aspect, LONG, DVTARGETDEVICE*, LPSIZEL s
 
 // IProvideClassInfo2
 
-STDMETHODIMP Embedding::GetClassInfo(ITypeInfo** info) {
-  if (!info) return E_POINTER;
-  *info = nullptr;
-  wchar_t path[MAX_PATH];
-  const DWORD length = ::GetModuleFileNameW(ThisModule(), path, MAX_PATH);
-  if (length == 0 || length == MAX_PATH) return E_FAIL;
-  ITypeLib* library = nullptr;
-  HRESULT result = ::LoadTypeLibEx(path, REGKIND_NONE, &library);
-  if (FAILED(result)) return result;
-  result = library->GetTypeInfoOfGuid(clsid_, info);
-  library->Release();
-  return result;
-}
+STDMETHODIMP Embedding::GetClassInfo(ITypeInfo** info) { return typeInfo_(clsid_, info); }
 
 STDMETHODIMP Embedding::GetGUID(DWORD kind, GUID* guid) {
   if (!guid) return E_POINTER;
@@ -474,10 +438,6 @@ STDMETHODIMP Embedding::Save(IPropertyBag* bag, BOOL, BOOL) { return bag ? S_OK 
 
 // The event source: the control raises no events, so a sink is only held until it is let go.
 
-Embedding::EventSource::~EventSource() {
-  for (const Sink& sink : sinks_) sink.sink->Release();
-}
-
 STDMETHODIMP Embedding::EventSource::QueryInterface(REFIID riid, void** object) {
   if (!object) return E_POINTER;
   if (riid == IID_IUnknown || riid == IID_IConnectionPoint) {
@@ -508,12 +468,12 @@ STDMETHODIMP Embedding::EventSource::GetConnectionPointContainer(IConnectionPoin
 STDMETHODIMP Embedding::EventSource::Advise(IUnknown* sink, DWORD* cookie) {
   if (!sink || !cookie) return E_POINTER;
   *cookie = 0;
-  IUnknown* events = nullptr;
-  if (FAILED(sink->QueryInterface(owner_.events_, reinterpret_cast<void**>(&events))) &&
-      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(&events)))) {
+  unique_com<IUnknown> events;
+  if (FAILED(sink->QueryInterface(owner_.events_, reinterpret_cast<void**>(events.put()))) &&
+      FAILED(sink->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(events.put())))) {
     return CONNECT_E_CANNOTCONNECT;
   }
-  sinks_.push_back(Sink{nextCookie_, events});
+  sinks_.push_back(Sink{nextCookie_, std::move(events)});
   *cookie = nextCookie_++;
   return S_OK;
 }
@@ -522,9 +482,7 @@ STDMETHODIMP Embedding::EventSource::Unadvise(DWORD cookie) {
   const auto found =
       std::find_if(sinks_.begin(), sinks_.end(), [cookie](const Sink& sink) { return sink.cookie == cookie; });
   if (found == sinks_.end()) return CONNECT_E_NOCONNECTION;
-  IUnknown* sink = found->sink;
   sinks_.erase(found);
-  sink->Release();
   return S_OK;
 }
 

@@ -8,6 +8,8 @@
 #include <functional>
 #include <vector>
 
+#include "host/windows/Handles.h"
+
 namespace kadroo::windows {
 
 // Part of the control object's COM identity: every IUnknown call on these interfaces goes to `outer`, the object,
@@ -27,9 +29,12 @@ class Embedding final : public IOleObject,
   // Called with the window that should own the control's message boxes: the site's window, or null once the
   // control has no site.
   using OwnerWindowChanged = std::function<void(HWND)>;
+  // Gives the type information of a class or interface from the control's type library.
+  using TypeInfoSource = HRESULT (*)(REFGUID guid, ITypeInfo** info);
 
   // `clsid` is the control's class, `events` its (empty) default source interface.
-  Embedding(IUnknown* outer, const CLSID& clsid, const IID& events, OwnerWindowChanged ownerChanged);
+  Embedding(IUnknown* outer, const CLSID& clsid, const IID& events, TypeInfoSource typeInfo,
+            OwnerWindowChanged ownerChanged);
   ~Embedding();
   Embedding(const Embedding&) = delete;
   Embedding& operator=(const Embedding&) = delete;
@@ -125,7 +130,6 @@ class Embedding final : public IOleObject,
   class EventSource final : public IConnectionPoint {
    public:
     explicit EventSource(Embedding& owner) : owner_(owner) {}
-    ~EventSource();
     STDMETHODIMP QueryInterface(REFIID riid, void** object) override;
     STDMETHODIMP_(ULONG) AddRef() override;
     STDMETHODIMP_(ULONG) Release() override;
@@ -138,7 +142,7 @@ class Embedding final : public IOleObject,
    private:
     struct Sink {
       DWORD cookie;
-      IUnknown* sink;
+      unique_com<IUnknown> sink;
     };
     Embedding& owner_;
     std::vector<Sink> sinks_;
@@ -154,11 +158,12 @@ class Embedding final : public IOleObject,
   IUnknown* outer_;
   CLSID clsid_;
   IID events_;
+  TypeInfoSource typeInfo_;
   OwnerWindowChanged ownerChanged_;
-  IOleClientSite* site_ = nullptr;
-  IOleInPlaceSite* inPlaceSite_ = nullptr;
-  IOleAdviseHolder* adviseHolder_ = nullptr;
-  IAdviseSink* viewSink_ = nullptr;
+  unique_com<IOleClientSite> site_;
+  unique_com<IOleInPlaceSite> inPlaceSite_;
+  unique_com<IOleAdviseHolder> adviseHolder_;
+  unique_com<IAdviseSink> viewSink_;
   DWORD viewAspects_ = 0;
   DWORD viewFlags_ = 0;
   HWND window_ = nullptr;

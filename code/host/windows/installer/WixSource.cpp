@@ -8,7 +8,7 @@
 #include <string>
 #include <string_view>
 
-#include "com/Registration.h"
+#include "host/windows/Registration.h"
 
 namespace {
 
@@ -37,29 +37,10 @@ std::string Xml(std::string_view text) {
   return result;
 }
 
-void ReplaceAll(std::string& text, std::string_view from, std::string_view to) {
-  for (size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size())) {
-    text.replace(at, from.size(), to);
-  }
-}
-
 // The table's placeholders as Windows Installer formats them at install time: [#File] is the installed file's full
 // path, [Directory] its folder (with a trailing backslash).
-std::string Expand(const char* text, const Build& build) {
-  std::string result = text;
-  ReplaceAll(result, KADROOA_MODULE, std::string("[#") + build.file + "]");
-  ReplaceAll(result, KADROOA_MODULE_DIR, std::string("[") + build.directory + "]");
-  ReplaceAll(result, KADROOA_TYPELIB_PLATFORM, build.typeLibPlatform);
-  return result;
-}
-
-bool IsShared(const kadroo::registration::Entry& entry) {
-  const std::string_view key = entry.key;
-  if (key.find(KADROOA_TYPELIB_PLATFORM) != std::string_view::npos) return false;
-  for (const std::string_view prefix : kadroo::registration::kSharedKeyPrefixes) {
-    if (key.substr(0, prefix.size()) == prefix) return true;
-  }
-  return false;
+kadroo::registration::Placeholders<std::string> PlaceholdersOf(const Build& build) {
+  return {std::string("[#") + build.file + "]", std::string("[") + build.directory + "]", build.typeLibPlatform};
 }
 
 // `withShared`: also the entries that both registry views see alike (ProgIDs, the type library but its platform
@@ -72,16 +53,17 @@ void WriteBuild(std::ostream& out, const Build& build, bool withShared) {
       << build.win64 << "\">\n"
       << "            <File Id=\"" << build.file << "\" Name=\"KadroOA.ocx\" Source=\"" << Xml(build.source)
       << "\" KeyPath=\"yes\"/>\n";
+  const auto placeholders = PlaceholdersOf(build);
   for (const kadroo::registration::Entry& entry : kadroo::registration::kEntries) {
-    if (!withShared && IsShared(entry)) continue;
-    out << "            <RegistryValue Root=\"HKCR\" Key=\"" << Xml(Expand(entry.key, build)) << "\"";
+    if (!withShared && kadroo::registration::IsShared(entry)) continue;
+    out << "            <RegistryValue Root=\"HKCR\" Key=\"" << Xml(placeholders.Expand(entry.key)) << "\"";
     if (entry.name == nullptr) {
       // A key without values: the name "*" with no value creates it on install and removes it on uninstall
       // (the Installer stores an empty string as null).
       out << " Name=\"*\" Type=\"string\" Value=\"\"";
     } else {
       if (*entry.name) out << " Name=\"" << Xml(entry.name) << "\"";
-      out << " Type=\"string\" Value=\"" << Xml(Expand(entry.value, build)) << "\"";
+      out << " Type=\"string\" Value=\"" << Xml(placeholders.Expand(entry.value)) << "\"";
     }
     out << "/>\n";
   }

@@ -38,17 +38,6 @@ Text AnsiCodePage::FromAnsi(std::string_view bytes) {
   return out;
 }
 
-int32_t ToAnsiArgument(CodePage& codePage, TextView text, LineBreaks lineBreaks, std::string& out) {
-  const bool refused = lineBreaks == LineBreaks::kRefused;
-  for (char16_t c : text) {
-    if (c == u'\0' || (refused && (c == u'\r' || c == u'\n'))) return ERROR_INVALID_NAME;
-  }
-  auto bytes = codePage.ToAnsi(text);
-  if (!bytes) return ERROR_NO_UNICODE_TRANSLATION;
-  out = std::move(*bytes);
-  return 0;
-}
-
 std::wstring ToWide(TextView text) { return std::wstring(Wide(text), text.size()); }
 
 }  // namespace kadroo::windows

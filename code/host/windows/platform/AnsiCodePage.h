@@ -16,11 +16,6 @@ class AnsiCodePage final : public CodePage {
   Text FromAnsi(std::string_view bytes) override;
 };
 
-// A text for a platform call: 0 and `out` filled, or ERROR_INVALID_NAME (123) for a NUL, or for CR or LF where
-// `lineBreaks` refuses them, or ERROR_NO_UNICODE_TRANSLATION (1113) for a character the code page cannot hold.
-enum class LineBreaks { kAllowed, kRefused };
-int32_t ToAnsiArgument(CodePage& codePage, TextView text, LineBreaks lineBreaks, std::string& out);
-
 // The text as the wide entry points take it, NUL-terminated.
 std::wstring ToWide(TextView text);
 

@@ -32,12 +32,39 @@
 
 namespace kadroo::windows {
 
-// Records the outcome of the platform call that has just returned `ok` (0, or GetLastError read before anything
-// else can reset it) and returns it as a bool. Call it directly on the call: Recorded(lastError, ::DeleteFileA(p)).
+// The family that records the outcome of the Win32 call that has just returned, reading GetLastError before
+// anything else can reset it (C runtime calls such as snprintf may). Call it directly on the call:
+// Recorded(lastError, ::DeleteFileA(p)). A call refused before Windows sees it is Refuse(lastError, code, failure).
+inline int32_t LastWin32Error() { return static_cast<int32_t>(::GetLastError()); }
+
+// A BOOL call; whether it succeeded.
 inline bool Recorded(LastError& lastError, BOOL ok) {
-  const DWORD error = ::GetLastError();
-  lastError.code = ok ? 0 : static_cast<int32_t>(error);
+  const int32_t error = LastWin32Error();
+  lastError.code = ok ? 0 : error;
   return ok != FALSE;
+}
+
+// A call that returns a null handle, pointer or number on failure; what it returned.
+template <typename T>
+T RecordedNonNull(LastError& lastError, T value) {
+  const int32_t error = LastWin32Error();
+  lastError.code = value ? 0 : error;
+  return value;
+}
+
+// A call that returns INVALID_HANDLE_VALUE on failure (CreateFile, FindFirstFile); what it returned.
+inline HANDLE RecordedValid(LastError& lastError, HANDLE handle) {
+  const int32_t error = LastWin32Error();
+  lastError.code = handle != INVALID_HANDLE_VALUE ? 0 : error;
+  return handle;
+}
+
+// A call that returns the length it wrote into a buffer of `capacity`: 0 on failure, more than `capacity` when the
+// buffer was too small (recorded as ERROR_BUFFER_OVERFLOW). The length, or 0 on failure.
+inline DWORD RecordedLength(LastError& lastError, DWORD length, DWORD capacity) {
+  const int32_t error = LastWin32Error();
+  lastError.code = length == 0 ? error : length > capacity ? ERROR_BUFFER_OVERFLOW : 0;
+  return lastError.code == 0 ? length : 0;
 }
 
 }  // namespace kadroo::windows

@@ -3,12 +3,10 @@
 #include <vector>
 
 #include "host/windows/platform/AnsiCodePage.h"
-#include "host/windows/platform/WindowsLocalFiles.h"
+#include "host/windows/platform/FindData.h"
 
 namespace kadroo::windows {
 namespace {
-
-int32_t Code(DWORD error) { return static_cast<int32_t>(error); }
 
 // The directory part of a local path, ending in its separator; "." for a bare name.
 std::string DirectoryOf(const std::string& path) {
@@ -29,7 +27,7 @@ class PartialFile {
   // Creates a new empty file in `directory`; 0 or the platform's code.
   int32_t Create(const std::string& directory) {
     char name[MAX_PATH];
-    if (::GetTempFileNameA(directory.c_str(), "kdp", 0, name) == 0) return Code(::GetLastError());
+    if (::GetTempFileNameA(directory.c_str(), "kdp", 0, name) == 0) return LastWin32Error();
     path_ = name;
     directory_ = directory;
     return 0;
@@ -47,30 +45,28 @@ class PartialFile {
   int32_t MoveOnto(const std::string& target, DWORD targetAttributes) {
     const DWORD kept = targetAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
     if (kept) ::SetFileAttributesA(path_.c_str(), kept);
-    if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return Code(::GetLastError());
+    if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastWin32Error();
     path_.clear();
     return 0;
   }
 
   // Writes the content into `target` (through a link, into a file whose directory is read-only).
   int32_t CopyInto(const std::string& target) {
-    HANDLE source = ::CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
-    if (source == INVALID_HANDLE_VALUE) return Code(::GetLastError());
-    unique_kernel_handle in(source);
-    HANDLE sink = ::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                nullptr);
-    if (sink == INVALID_HANDLE_VALUE) return Code(::GetLastError());
-    unique_kernel_handle out(sink);
+    unique_file in(::CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+    if (!in) return LastWin32Error();
+    unique_file out(::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
+                                  nullptr));
+    if (!out) return LastWin32Error();
     std::vector<char> buffer(1 << 20);
     DWORD got = 0;
     while (::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
       DWORD written = 0;
       if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got) {
-        return Code(::GetLastError());
+        return LastWin32Error();
       }
     }
-    if (!::SetEndOfFile(out.get())) return Code(::GetLastError());
+    if (!::SetEndOfFile(out.get())) return LastWin32Error();
     return 0;
   }
 
@@ -89,10 +85,7 @@ WinInetFtpClient::~WinInetFtpClient() {
 
 HINTERNET WinInetFtpClient::Lookup(Handle handle) {
   Entry* entry = handles_.Find(handle);
-  if (!entry) {
-    lastError_.code = ERROR_INVALID_HANDLE;
-    return nullptr;
-  }
+  if (!entry) return Refuse(lastError_, ERROR_INVALID_HANDLE, HINTERNET{nullptr});
   return entry->internet.get();
 }
 
@@ -111,13 +104,11 @@ Handle WinInetFtpClient::InternetOpen(TextView agent, uint32_t accessType, TextV
                                       uint32_t flags) {
   std::string agentText, proxyText, bypassText;
   for (auto [text, out] : {std::pair{agent, &agentText}, {proxy, &proxyText}, {proxyBypass, &bypassText}}) {
-    if (int32_t error = ToAnsiArgument(codePage_, text, LineBreaks::kRefused, *out)) return Finish(error, Handle{0});
+    if (!ToAnsiArgument(lastError_, codePage_, text, LineBreaks::kRefused, *out)) return 0;
   }
-  HINTERNET session =
-      ::InternetOpenA(agentText.c_str(), accessType, proxyText.c_str(), bypassText.c_str(), flags);
-  const DWORD error = ::GetLastError();
-  if (!session) return Finish(Code(error), Handle{0});
-  return Finish(0, handles_.Add(Entry{unique_hinternet(session), 0}));
+  HINTERNET session = RecordedNonNull(
+      lastError_, ::InternetOpenA(agentText.c_str(), accessType, proxyText.c_str(), bypassText.c_str(), flags));
+  return session ? handles_.Add(Entry{unique_hinternet(session), 0}) : 0;
 }
 
 Handle WinInetFtpClient::InternetConnect(Handle session, TextView server, uint16_t port, TextView user,
@@ -126,13 +117,12 @@ Handle WinInetFtpClient::InternetConnect(Handle session, TextView server, uint16
   if (!parent) return 0;
   std::string host, userText, passwordText;
   for (auto [text, out] : {std::pair{server, &host}, {user, &userText}, {password, &passwordText}}) {
-    if (int32_t error = ToAnsiArgument(codePage_, text, LineBreaks::kRefused, *out)) return Finish(error, Handle{0});
+    if (!ToAnsiArgument(lastError_, codePage_, text, LineBreaks::kRefused, *out)) return 0;
   }
-  HINTERNET connection = ::InternetConnectA(parent, host.c_str(), port, userText.c_str(), passwordText.c_str(),
-                                            service, flags, context);
-  const DWORD error = ::GetLastError();
-  if (!connection) return Finish(Code(error), Handle{0});
-  return Finish(0, handles_.Add(Entry{unique_hinternet(connection), session}));
+  HINTERNET connection = RecordedNonNull(lastError_, ::InternetConnectA(parent, host.c_str(), port, userText.c_str(),
+                                                                         passwordText.c_str(), service, flags,
+                                                                         context));
+  return connection ? handles_.Add(Entry{unique_hinternet(connection), session}) : 0;
 }
 
 bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView local, bool failIfExists,
@@ -140,17 +130,17 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
   HINTERNET connection = Lookup(connect);
   if (!connection) return false;
   std::string remotePath, target;
-  if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, remotePath)) return Finish(error, false);
-  if (int32_t error = ToAnsiArgument(codePage_, local, LineBreaks::kAllowed, target)) return Finish(error, false);
+  if (!ToAnsiArgument(lastError_, codePage_, remote, LineBreaks::kRefused, remotePath)) return false;
+  if (!ToAnsiArgument(lastError_, codePage_, local, LineBreaks::kAllowed, target)) return false;
 
   // Refused before anything is fetched: the finished file could not take the target's place.
-  if (target.rfind("\\\\.\\", 0) == 0) return Finish(ERROR_ACCESS_DENIED, false);  // a device
+  if (target.rfind("\\\\.\\", 0) == 0) return Refuse(lastError_, ERROR_ACCESS_DENIED, false);  // a device
   const DWORD existing = ::GetFileAttributesA(target.c_str());
   const bool exists = existing != INVALID_FILE_ATTRIBUTES;
   if (exists) {
-    if (failIfExists) return Finish(ERROR_FILE_EXISTS, false);
+    if (failIfExists) return Refuse(lastError_, ERROR_FILE_EXISTS, false);
     if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) {
-      return Finish(ERROR_ACCESS_DENIED, false);
+      return Refuse(lastError_, ERROR_ACCESS_DENIED, false);
     }
   }
 
@@ -158,22 +148,22 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
   PartialFile partial;
   if (int32_t error = partial.Create(DirectoryOf(target))) {
     // A writable file in a directory that is not: the partial file goes to the temporary directory.
-    if (!exists) return Finish(error, false);
+    if (!exists) return Refuse(lastError_, error, false);
     char temp[MAX_PATH + 1];
     const DWORD length = ::GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length > sizeof temp || partial.Create(temp) != 0) return Finish(error, false);
+    if (length == 0 || length > sizeof temp || partial.Create(temp) != 0) return Refuse(lastError_, error, false);
   }
-  const BOOL fetched =
-      ::FtpGetFileA(connection, remotePath.c_str(), partial.path().c_str(), FALSE, attributes, flags, context);
-  const DWORD error = ::GetLastError();
-  if (!fetched) return Finish(Code(error), false);
-  if (exists && partial.Size() == 0) return Finish(ERROR_HANDLE_EOF, false);
+  if (!Recorded(lastError_, ::FtpGetFileA(connection, remotePath.c_str(), partial.path().c_str(), FALSE,
+                                          attributes, flags, context))) {
+    return false;
+  }
+  if (exists && partial.Size() == 0) return Refuse(lastError_, ERROR_HANDLE_EOF, false);
 
   // A link is written through rather than replaced.
   const bool link = exists && (existing & FILE_ATTRIBUTE_REPARSE_POINT);
   const bool replaceable = partial.Beside(target) && !link;
   const int32_t placed = replaceable ? partial.MoveOnto(target, exists ? existing : 0) : partial.CopyInto(target);
-  return Finish(placed, placed == 0);
+  return Finish(lastError_, placed, true);
 }
 
 bool WinInetFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t flags,
@@ -181,8 +171,8 @@ bool WinInetFtpClient::FtpPutFile(Handle connect, TextView local, TextView remot
   HINTERNET connection = Lookup(connect);
   if (!connection) return false;
   std::string source, remotePath;
-  if (int32_t error = ToAnsiArgument(codePage_, local, LineBreaks::kAllowed, source)) return Finish(error, false);
-  if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, remotePath)) return Finish(error, false);
+  if (!ToAnsiArgument(lastError_, codePage_, local, LineBreaks::kAllowed, source)) return false;
+  if (!ToAnsiArgument(lastError_, codePage_, remote, LineBreaks::kRefused, remotePath)) return false;
   return Recorded(lastError_, ::FtpPutFileA(connection, source.c_str(), remotePath.c_str(), flags, context));
 }
 
@@ -191,23 +181,22 @@ Handle WinInetFtpClient::FtpFindFirstFile(Handle connect, TextView remote, FindD
   HINTERNET connection = Lookup(connect);
   if (!connection) return 0;
   std::string remotePath;
-  if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, remotePath)) {
-    return Finish(error, Handle{0});
-  }
+  if (!ToAnsiArgument(lastError_, codePage_, remote, LineBreaks::kRefused, remotePath)) return 0;
   WIN32_FIND_DATAA found{};
-  HINTERNET search = ::FtpFindFirstFileA(connection, remotePath.c_str(), &found, flags, context);
-  const DWORD error = ::GetLastError();
-  if (!search) return Finish(error == 0 ? ERROR_NO_MORE_FILES : Code(error), Handle{0});
+  HINTERNET search =
+      RecordedNonNull(lastError_, ::FtpFindFirstFileA(connection, remotePath.c_str(), &found, flags, context));
+  // Wine leaves 0 for a missing path.
+  if (!search) return Refuse(lastError_, lastError_.code ? lastError_.code : ERROR_NO_MORE_FILES, Handle{0});
   record = ToFindData(found);
-  return Finish(0, handles_.Add(Entry{unique_hinternet(search), connect}));
+  return handles_.Add(Entry{unique_hinternet(search), connect});
 }
 
 bool WinInetFtpClient::FtpRenameFile(Handle connect, TextView existing, TextView renamed) {
   HINTERNET connection = Lookup(connect);
   if (!connection) return false;
   std::string from, to;
-  if (int32_t error = ToAnsiArgument(codePage_, existing, LineBreaks::kRefused, from)) return Finish(error, false);
-  if (int32_t error = ToAnsiArgument(codePage_, renamed, LineBreaks::kRefused, to)) return Finish(error, false);
+  if (!ToAnsiArgument(lastError_, codePage_, existing, LineBreaks::kRefused, from)) return false;
+  if (!ToAnsiArgument(lastError_, codePage_, renamed, LineBreaks::kRefused, to)) return false;
   return Recorded(lastError_, ::FtpRenameFileA(connection, from.c_str(), to.c_str()));
 }
 
@@ -215,7 +204,7 @@ bool WinInetFtpClient::FtpDeleteFile(Handle connect, TextView remote) {
   HINTERNET connection = Lookup(connect);
   if (!connection) return false;
   std::string path;
-  if (int32_t error = ToAnsiArgument(codePage_, remote, LineBreaks::kRefused, path)) return Finish(error, false);
+  if (!ToAnsiArgument(lastError_, codePage_, remote, LineBreaks::kRefused, path)) return false;
   return Recorded(lastError_, ::FtpDeleteFileA(connection, path.c_str()));
 }
 
@@ -223,13 +212,13 @@ bool WinInetFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
   HINTERNET connection = Lookup(connect);
   if (!connection) return false;
   std::string path;
-  if (int32_t error = ToAnsiArgument(codePage_, directory, LineBreaks::kRefused, path)) return Finish(error, false);
+  if (!ToAnsiArgument(lastError_, codePage_, directory, LineBreaks::kRefused, path)) return false;
   return Recorded(lastError_, ::FtpCreateDirectoryA(connection, path.c_str()));
 }
 
 bool WinInetFtpClient::InternetCloseHandle(Handle handle) {
   Entry* entry = handles_.Find(handle);
-  if (!entry) return Finish(ERROR_INVALID_HANDLE, false);
+  if (!entry) return Refuse(lastError_, ERROR_INVALID_HANDLE, false);
   CloseChildren(handle);
   HINTERNET internet = entry->internet.release();
   handles_.Remove(handle);

@@ -11,7 +11,7 @@
 // leaves 0. WinINet neither reports the size a 150 reply announced nor checks where an active-mode data
 // connection comes from; this layer cannot add either.
 #include "ftp/FtpClient.h"
-#include "host/windows/platform/HandleTable.h"
+#include "control/HandleTable.h"
 
 #include "host/windows/platform/Win32.h"
 
@@ -48,12 +48,6 @@ class WinInetFtpClient final : public FtpClient {
   // The WinINet handle behind `handle`, or null with ERROR_INVALID_HANDLE recorded.
   HINTERNET Lookup(Handle handle);
   void CloseChildren(Handle parent);
-  // Records `error` as the last error and returns `result`.
-  template <typename T>
-  T Finish(int32_t error, T result) {
-    lastError_.code = error;
-    return result;
-  }
 
   LastError& lastError_;
   CodePage& codePage_;

@@ -1,7 +1,7 @@
 #pragma once
-// Local files through kernel32's ANSI entry points, and the message box.
+// Local files through kernel32's ANSI entry points.
 #include "control/Platform.h"
-#include "host/windows/platform/HandleTable.h"
+#include "control/HandleTable.h"
 
 #include "host/windows/platform/Win32.h"
 
@@ -29,18 +29,5 @@ class WindowsLocalFiles final : public LocalFiles {
   CodePage& codePage_;
   HandleTable<unique_hfind> searches_;
 };
-
-// MessageBoxW with one OK button, owned by the window given last (none at first).
-class MessageBoxPrompt final : public UserPrompt {
- public:
-  void MessageBox(TextView prompt, TextView title) override;
-  void SetOwner(HWND owner) { owner_ = owner; }
-
- private:
-  HWND owner_ = nullptr;
-};
-
-// Copies the system's record into the control's, field by field.
-FindData ToFindData(const WIN32_FIND_DATAA& found);
 
 }  // namespace kadroo::windows

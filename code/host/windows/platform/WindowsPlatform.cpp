@@ -1,6 +1,7 @@
 #include "host/windows/platform/WindowsPlatform.h"
 
 #include "host/windows/platform/AnsiCodePage.h"
+#include "host/windows/platform/MessageBoxPrompt.h"
 #include "host/windows/platform/WinInetFtpClient.h"
 #include "host/windows/platform/WindowsLocalFiles.h"
 #include "host/windows/platform/WindowsProcesses.h"

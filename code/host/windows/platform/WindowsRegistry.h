@@ -3,7 +3,7 @@
 // roots as they are; a key that RegOpenKey opens gets a number of this object's own (below the roots' range),
 // so a 64-bit HKEY is never cut down.
 #include "desktop/Registry.h"
-#include "host/windows/platform/HandleTable.h"
+#include "control/HandleTable.h"
 
 #include "host/windows/platform/Win32.h"
 

@@ -3,6 +3,8 @@
 // it, DllUnregisterServer removes it, and an installer can be generated from the same table. No platform headers,
 // so that a native build tool can include it too.
 #include <cstdint>
+#include <string>
+#include <string_view>
 
 // The identifiers of the type library (KadroOA.idl holds the same ones).
 #define KADROOA_LIBID "{0DCFFA92-C8D5-47FE-B7C9-51510638ABCB}"
@@ -80,6 +82,41 @@ inline constexpr Entry kEntries[] = {
     {"Interface\\" KADROOA_DIID_KADROOCX_EVENTS "\\ProxyStubClsid32", "", "{00020420-0000-0000-C000-000000000046}"},
     {"Interface\\" KADROOA_DIID_KADROOCX_EVENTS "\\TypeLib", "", KADROOA_LIBID},
     {"Interface\\" KADROOA_DIID_KADROOCX_EVENTS "\\TypeLib", "Version", "1.0"},
+};
+
+// Whether both registry views see the entry's key alike; the type library's platform entry never is.
+inline bool IsPlatformEntry(const Entry& entry) {
+  return std::string_view(entry.key).find(KADROOA_TYPELIB_PLATFORM) != std::string_view::npos;
+}
+inline bool IsShared(const Entry& entry) {
+  if (IsPlatformEntry(entry)) return false;
+  for (const std::string_view prefix : kSharedKeyPrefixes) {
+    if (std::string_view(entry.key).substr(0, prefix.size()) == prefix) return true;
+  }
+  return false;
+}
+
+// What the placeholders stand for, in the text of the registry (String: std::wstring) or of an installer
+// (std::string); the table is ASCII.
+template <typename String>
+struct Placeholders {
+  String module, moduleDir, platform;
+
+  String Expand(const char* text) const {
+    String result = Widened(text);
+    ReplaceAll(result, Widened(KADROOA_MODULE), module);
+    ReplaceAll(result, Widened(KADROOA_MODULE_DIR), moduleDir);
+    ReplaceAll(result, Widened(KADROOA_TYPELIB_PLATFORM), platform);
+    return result;
+  }
+
+ private:
+  static String Widened(std::string_view ascii) { return String(ascii.begin(), ascii.end()); }
+  static void ReplaceAll(String& text, const String& from, const String& to) {
+    for (size_t at = text.find(from); at != String::npos; at = text.find(from, at + to.size())) {
+      text.replace(at, from.size(), to);
+    }
+  }
 };
 
 }  // namespace kadroo::registration

@@ -9,7 +9,7 @@
 #include <regex>
 
 #include "control/RuntimeError.h"
-#include "host/posix/PosixPlatform.h"
+#include "host/posix/PosixLocalFiles.h"
 #include "support/TempDir.h"
 
 namespace kadroo::posix {
