@@ -32,4 +32,6 @@ PosixHost::PosixHost()
 
 PosixHost::~PosixHost() = default;
 
+PosixFtpClient& PosixHost::ftp() { return parts_->ftp; }
+
 }  // namespace kadroo::posix

@@ -7,11 +7,14 @@
 
 namespace kadroo::posix {
 
+class PosixFtpClient;
+
 class PosixHost {
  public:
   PosixHost();
   ~PosixHost();
   Platform& platform() { return platform_; }
+  PosixFtpClient& ftp();
 
  private:
   struct Parts;

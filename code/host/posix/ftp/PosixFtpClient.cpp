@@ -196,9 +196,18 @@ struct Flow {
   uint64_t bytes = 0;
   Failed failed = Failed::None;
   int err = 0;
+  TransferObserver* observer = nullptr;
+  int64_t total = -1;
   void Fail(Failed where, int e) {
     failed = where;
     err = e;
+  }
+  void Moved(size_t n) {
+    bytes += n;
+    if (observer) observer->OnTransfer(bytes, total, false);
+  }
+  void Ended() {
+    if (observer) observer->OnTransfer(bytes, total, true);
   }
 };
 
@@ -226,7 +235,7 @@ void CopySocketToFile(int socket, int file, Flow& flow) {
       return flow.Fail(Flow::Failed::Network, errno);
     }
     if (!WriteAll(file, buffer.get(), static_cast<size_t>(n), flow)) return;
-    flow.bytes += static_cast<uint64_t>(n);
+    flow.Moved(static_cast<size_t>(n));
   }
 }
 
@@ -250,7 +259,7 @@ void ReceiveToFile(int socket, int file, Flow& flow) {
       const ssize_t m = ::splice(readEnd.get(), nullptr, file, nullptr, left, SPLICE_F_MOVE | SPLICE_F_MORE);
       if (m > 0) {
         left -= static_cast<size_t>(m);
-        flow.bytes += static_cast<uint64_t>(m);
+        flow.Moved(static_cast<size_t>(m));
         continue;
       }
       if (m < 0 && errno == EINTR) continue;
@@ -262,7 +271,7 @@ void ReceiveToFile(int socket, int file, Flow& flow) {
           if (r <= 0) return flow.Fail(Flow::Failed::Local, r < 0 ? errno : EIO);
           if (!WriteAll(file, buffer.get(), static_cast<size_t>(r), flow)) return;
           left -= static_cast<size_t>(r);
-          flow.bytes += static_cast<uint64_t>(r);
+          flow.Moved(static_cast<size_t>(r));
         }
         return CopySocketToFile(socket, file, flow);
       }
@@ -288,7 +297,7 @@ void CopyFileToSocket(int file, int socket, Flow& flow) {
         return flow.Fail(Flow::Failed::Network, errno);
       }
       done += m;
-      flow.bytes += static_cast<uint64_t>(m);
+      flow.Moved(static_cast<size_t>(m));
     }
   }
 }
@@ -896,13 +905,15 @@ bool PosixFtpClient::FtpGetFile(Handle connect, TextView remote, TextView local,
   Connection::DataChannel channel;
   Reply started;
   if ((err = c->StartTransfer("RETR " + path, channel, started))) return Finish(err, false);
-  Flow flow;
+  const auto announced = ftp::ParseTransferSize(started.text);
+  Flow flow{.observer = observer_, .total = announced ? static_cast<int64_t>(*announced) : -1};
   ReceiveToFile(channel.socket.get(), temp->fd(), flow);
+  flow.Ended();
   if (flow.failed != Flow::Failed::None) return Finish(c->AbandonTransfer(channel, flow), false);
   channel.socket.reset();
   if ((err = c->FinishTransfer())) return Finish(err, false);
   // A server that announced the size and sent another amount lost the connection, or is sending something else.
-  if (auto announced = ftp::ParseTransferSize(started.text); announced && flow.bytes != *announced) {
+  if (announced && flow.bytes != *announced) {
     return Finish(ERROR_INTERNET_CONNECTION_ABORTED, false);
   }
   if (flow.bytes == 0 && exists) return Finish(ERROR_HANDLE_EOF, false);
@@ -925,8 +936,9 @@ bool PosixFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote,
   Connection::DataChannel channel;
   Reply started;
   if ((err = c->StartTransfer("STOR " + path, channel, started))) return Finish(err, false);
-  Flow flow;
+  Flow flow{.observer = observer_, .total = static_cast<int64_t>(st.st_size)};
   CopyFileToSocket(file.get(), channel.socket.get(), flow);
+  flow.Ended();
   if (flow.failed != Flow::Failed::None) return Finish(c->AbandonTransfer(channel, flow), false);
   channel.socket.reset();
   return Finish(c->FinishTransfer(), true);

@@ -30,6 +30,14 @@ struct FtpTimeouts {
   static FtpTimeouts FromEnvironment();
 };
 
+// Told how a download or an upload advances, after each piece the data connection moves, and once more when
+// the stream ends; `total` is -1 when the size is not known. The observer decides how often to pass it on.
+class TransferObserver {
+ public:
+  virtual ~TransferObserver() = default;
+  virtual void OnTransfer(uint64_t done, int64_t total, bool finished) = 0;
+};
+
 class PosixFtpClient final : public FtpClient {
  public:
   // `lastError` and `codePage` must outlive the client.
@@ -57,6 +65,7 @@ class PosixFtpClient final : public FtpClient {
   bool InternetCloseHandle(Handle handle) override;
 
   struct Connection;
+  void SetTransferObserver(TransferObserver* observer) { observer_ = observer; }
 
  private:
   struct Object;
@@ -75,6 +84,7 @@ class PosixFtpClient final : public FtpClient {
   // Whether each server (address, port and user) offered MLST, so that each new connection to it need not ask
   // FEAT again: every transfer opens a connection of its own. A wrong guess only costs the fallback.
   std::map<std::string, bool> mlstOffered_;
+  TransferObserver* observer_ = nullptr;
 };
 
 }  // namespace kadroo::posix
