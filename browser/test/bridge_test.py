@@ -22,10 +22,11 @@ import urllib.parse
 HERE = os.path.dirname(os.path.abspath(__file__))
 ROOT = os.path.dirname(os.path.dirname(HERE))
 PACKAGE, BROWSERS = None, []
+sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
 ARGUMENTS = sys.argv[1:]
 del sys.argv[1:]  # the cycle test reads its own argument when imported
-sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
 from kadrooa_cycle_test import Server  # noqa: E402  (the one vsftpd fixture)
+sys.argv[1:] = ARGUMENTS
 
 HOST = "/usr/bin/kadrooa"
 EDITED = "定稿：已修改".encode()
@@ -343,25 +344,29 @@ class BrowserBridge(unittest.TestCase):
         if "chromium" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
-        profile = tempfile.mkdtemp(dir=self.dir)
-        self.run_browser(["/usr/lib/chromium/chromium", "--headless=new", "--no-sandbox", f"--user-data-dir={profile}",
-                          "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9"], "module")
+        self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "module")
 
     def test_firefox(self):
         if "firefox" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
-        profile = tempfile.mkdtemp(dir=self.dir)
-        with open(os.path.join(profile, "user.js"), "w") as f:
-            # Everything but 127.0.0.1 goes to a closed port; pop-ups from script allowed; no first-run pages.
-            for name, value in (("network.proxy.type", 1), ("network.proxy.http", "127.0.0.1"),
-                                ("network.proxy.http_port", 9), ("network.proxy.ssl", "127.0.0.1"),
-                                ("network.proxy.ssl_port", 9), ("network.proxy.no_proxies_on", ""),
-                                ("dom.disable_open_during_load", False), ("browser.shell.checkDefaultBrowser", False),
-                                ("browser.startup.homepage_override.mstone", "ignore"),
-                                ("datareporting.policy.dataSubmissionEnabled", False)):
-                f.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
-        self.run_browser(["firefox-esr", "--headless", "--no-remote", "--profile", profile], "classic")
+        self.run_browser(browser_command("firefox", tempfile.mkdtemp(dir=self.dir)), "classic")
+
+
+def browser_command(browser, profile):
+    """A headless browser on a fresh profile, sending nothing beyond 127.0.0.1, allowing pop-ups from script."""
+    if browser == "chromium":
+        return ["/usr/lib/chromium/chromium", "--headless=new", "--no-sandbox", f"--user-data-dir={profile}",
+                "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9"]
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        for name, value in (("network.proxy.type", 1), ("network.proxy.http", "127.0.0.1"),
+                            ("network.proxy.http_port", 9), ("network.proxy.ssl", "127.0.0.1"),
+                            ("network.proxy.ssl_port", 9), ("network.proxy.no_proxies_on", ""),
+                            ("dom.disable_open_during_load", False), ("browser.shell.checkDefaultBrowser", False),
+                            ("browser.startup.homepage_override.mstone", "ignore"),
+                            ("datareporting.policy.dataSubmissionEnabled", False)):
+            f.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
+    return ["firefox-esr", "--headless", "--no-remote", "--profile", profile]
 
 
 if __name__ == "__main__":
