@@ -42,10 +42,10 @@ class Listener:
 
 
 class Native:
-    """One kadrooa started as Chromium starts a native messaging host."""
+    """One kadrooa started as a browser starts a native messaging host (Chromium's argv unless told)."""
 
-    def __init__(self, env):
-        self.proc = subprocess.Popen([KADROOA, "chrome-extension://kadrooatestextensionid/"], stdin=subprocess.PIPE,
+    def __init__(self, env, argv=("chrome-extension://kadrooatestextensionid/",)):
+        self.proc = subprocess.Popen([KADROOA, *argv], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, start_new_session=True)
         self.id, self.prompts, self.progress, self.buf = 0, [], [], b""
 
@@ -113,6 +113,7 @@ class NativeHost(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.server, cls.listener = cycle.Server(), Listener()
+        cls.silent = socket.create_server(("127.0.0.1", 0))  # takes connections and never greets
         cls.dir = tempfile.mkdtemp(prefix="kadroo-native-")
         os.chmod(cls.dir, 0o755)
         cls.home, cls.tmp, cls.oa = (os.path.join(cls.dir, d) for d in ("home", "tmp", "home/OA"))
@@ -127,7 +128,7 @@ class NativeHost(unittest.TestCase):
                   "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor]\r\n"
                   f"\"Dir\"=\"{cls.dir}\\\\bin\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleX]\r\n\"Dir\"=\"/bin\"\r\n")
         policy = {"sites": {ORIGIN: {
-            "ftpServers": [f"127.0.0.1:{cls.server.port}", f"127.0.0.1:{cls.listener.port}"],
+            "ftpServers": [f"127.0.0.1:{p}" for p in (cls.server.port, cls.listener.port, cls.silent.getsockname()[1])],
             "programs": [os.path.join(cls.dir, "bin", "..", "bin", "editor")],
             "registryKeys": ["HKLM\\SOFTWARE\\Example\\Editor"],
             "localFolders": ["~/OA"]}}}
@@ -140,6 +141,7 @@ class NativeHost(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.stop()
         cls.listener.sock.close()
+        cls.silent.close()
         shutil.rmtree(cls.dir, ignore_errors=True)
 
     @staticmethod
@@ -148,8 +150,8 @@ class NativeHost(unittest.TestCase):
             f.write(text)
         os.chmod(path, mode)
 
-    def start(self, origin=ORIGIN):
-        host = Native(self.env)
+    def start(self, origin=ORIGIN, *argv):
+        host = Native(self.env, *argv)
         self.addCleanup(lambda: host.proc.stderr.closed or (host.proc.kill(), host.close()))
         if origin:
             self.assertEqual(host.hello(origin)["result"], {"host": "1.0.0", "protocol": 1})
@@ -245,6 +247,13 @@ class NativeHost(unittest.TestCase):
         self.assertEqual(host.call("isInstalled"), 1)
         host.send_raw(struct.pack("=I", 100) + b"{}")  # end of input inside a frame
         self.assertEqual(host.close(), "kadrooa: the input ended inside a message\n")
+        # The page goes while a call waits on the server: the host ends at once, not when the call would.
+        host = self.start()
+        host.call("setparm", f"uid=u;path=127.0.0.1:{self.silent.getsockname()[1]};pass=x", ";", 1)
+        host.send({"jsonrpc": "2.0", "id": 9, "method": "GetFileToFile", "params": ["a", self.oa + "/a"]})
+        time.sleep(0.5)
+        host.proc.stdin.close()
+        host.proc.wait(timeout=3)
         for length in (0xFFFFFFFF, 64 * MIB + 1):  # huge lengths end the connection without reading on
             host = self.start()
             host.send_raw(struct.pack("=I", length))
@@ -252,7 +261,7 @@ class NativeHost(unittest.TestCase):
             host.proc.wait(timeout=10)
 
     def test_policy_refused(self):
-        host = self.start(None)
+        host = self.start(None, ["/usr/lib/mozilla/native-messaging-hosts/org.kadrooa.host.json", "kadrooa@kadrooa.org"])
         self.assertEqual(host.hello("http://127.0.0.1:8081")["error"]["data"],
                          {"refused": "origin", "target": "http://127.0.0.1:8081"})
         self.assertIsNone(host.frame(), "the host ends after refusing an origin")
