@@ -1,6 +1,7 @@
 #!/usr/bin/python3
 """kadrooa as a browser starts it: native messaging frames, the handshake, the administrator's policy, prompts,
 progress, and the whole edit cycle against a private vsftpd."""
+import contextlib
 import json
 import os
 import select
@@ -28,28 +29,25 @@ class Listener:
     """A server that counts the connections it gets and turns each away: proof that nothing connected."""
 
     def __init__(self):
-        self.sock = socket.create_server(("127.0.0.1", 0))
-        self.port, self.count = self.sock.getsockname()[1], 0
+        self.sock, self.count = socket.create_server(("127.0.0.1", 0)), 0
+        self.port = self.sock.getsockname()[1]
         threading.Thread(target=self.serve, daemon=True).start()
 
     def serve(self):
-        while True:
-            try:
-                conn, _ = self.sock.accept()
-            except OSError:
-                return
-            self.count += 1
-            conn.sendall(b"421 go away\r\n")
-            conn.close()
+        with contextlib.suppress(OSError):
+            while conn := self.sock.accept()[0]:
+                self.count += 1
+                conn.sendall(b"421 go away\r\n")
+                conn.close()
 
 
 class Native:
-    """One kadrooa started as Chromium starts a native messaging host."""
+    """One kadrooa started as a browser starts a native messaging host (Chromium's argv unless told)."""
 
-    def __init__(self, env):
-        self.proc = subprocess.Popen([KADROOA, "chrome-extension://kadrooatestextensionid/"], stdin=subprocess.PIPE,
+    def __init__(self, env, argv=("chrome-extension://kadrooatestextensionid/",)):
+        self.proc = subprocess.Popen([KADROOA, *argv], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, start_new_session=True)
-        self.id, self.prompts, self.progress = 0, [], []
+        self.id, self.prompts, self.progress, self.buf = 0, [], [], b""
 
     def send_raw(self, data):
         self.proc.stdin.write(data)
@@ -59,51 +57,37 @@ class Native:
         body = json.dumps(message, ensure_ascii=False).encode()
         self.send_raw(struct.pack("=I", len(body)) + body)
 
-    def read_exact(self, n, timeout=30):
-        data = b""
-        while len(data) < n:
-            ready, _, _ = select.select([self.proc.stdout], [], [], timeout)
-            if not ready:
-                raise TimeoutError("no frame from the host")
-            chunk = os.read(self.proc.stdout.fileno(), n - len(data))
-            if not chunk:
-                return None if not data else data  # a cut frame fails the caller's length check
-            data += chunk
-        return data
-
     def frame(self):
         """The next message; None at the end of output. Anything but whole frames fails the test."""
-        head = self.read_exact(4)
-        if head is None:
-            return None
-        (length,) = struct.unpack("=I", head)
-        assert length <= MIB, length
-        body = self.read_exact(length)
-        assert body is not None and len(body) == length, "a cut frame"
-        self.last_length = length
+        while len(self.buf) < 4 or len(self.buf) < 4 + struct.unpack("=I", self.buf[:4])[0]:
+            if not select.select([self.proc.stdout], [], [], 30)[0]:
+                raise TimeoutError("no frame from the host")
+            chunk = os.read(self.proc.stdout.fileno(), MIB)
+            assert chunk or not self.buf, "a cut frame"
+            if not chunk:
+                return None
+            self.buf += chunk
+        self.last_length = struct.unpack("=I", self.buf[:4])[0]
+        assert self.last_length <= MIB, self.last_length
+        body, self.buf = self.buf[4:4 + self.last_length], self.buf[4 + self.last_length:]
         return json.loads(body)
 
-    def request(self, method, *params, answer=True):
+    def request(self, method, *params):
         self.id += 1
         self.send({"jsonrpc": "2.0", "id": self.id, "method": method, "params": list(params)})
-        while True:
-            message = self.frame()
-            if message is None or message.get("id") == self.id:
-                return message
+        while (message := self.frame()) and message.get("id") != self.id:
             if message["method"] == "kadrooa.progress":
                 self.progress.append(message["params"])
-            elif message["method"] == "kadrooa.prompt":
+            else:
                 self.prompts.append(message["params"])
                 # Calls meanwhile are turned away until the prompt is answered.
                 self.send({"jsonrpc": "2.0", "id": "meanwhile", "method": "getErrorMsg", "params": []})
                 assert self.frame()["error"]["code"] == -32012
-                self.send({"jsonrpc": "2.0", "method": "kadrooa.answer",
-                           "params": {"prompt": message["params"]["prompt"]}})
+                self.send({"jsonrpc": "2.0", "method": "kadrooa.answer", "params": {"prompt": self.prompts[-1]["prompt"]}})
+        return message
 
     def call(self, method, *params):
-        response = self.request(method, *params)
-        assert "result" in response, response
-        return response["result"]
+        return self.request(method, *params)["result"]
 
     def refused(self, method, *params):
         error = self.request(method, *params)["error"]
@@ -115,34 +99,26 @@ class Native:
                    "params": {"origin": origin, "extension": "1.0.0", "protocol": 1}})
         return self.frame()
 
-    def kill(self):
-        if self.proc.poll() is None:
-            self.proc.kill()
-            self.proc.wait()
-        for f in (self.proc.stdin, self.proc.stdout, self.proc.stderr):
-            try:
-                f.close()
-            except OSError:
-                pass
-
     def close(self):
-        self.proc.stdin.close()
+        if self.proc.poll() is None and not self.proc.stdin.closed:
+            self.proc.stdin.close()
         self.proc.wait(timeout=10)
-        self.proc.stdout.close()
-        return self.proc.stderr.read().decode()
+        for f in (self.proc.stdin, self.proc.stdout):
+            f.close()
+        with self.proc.stderr:
+            return self.proc.stderr.read().decode()
 
 
 class NativeHost(unittest.TestCase):
     @classmethod
     def setUpClass(cls):
         cls.server, cls.listener = cycle.Server(), Listener()
+        cls.silent = socket.create_server(("127.0.0.1", 0))  # takes connections and never greets
         cls.dir = tempfile.mkdtemp(prefix="kadroo-native-")
         os.chmod(cls.dir, 0o755)
-        cls.home, cls.tmp = os.path.join(cls.dir, "home"), os.path.join(cls.dir, "tmp")
-        cls.oa = os.path.join(cls.home, "OA")
-        for d in (cls.oa, cls.tmp, os.path.join(cls.dir, "registry"), os.path.join(cls.dir, "policy"),
-                  os.path.join(cls.dir, "bin")):
-            os.makedirs(d)
+        cls.home, cls.tmp, cls.oa = (os.path.join(cls.dir, d) for d in ("home", "tmp", "home/OA"))
+        for d in ("home/OA", "tmp", "registry", "policy", "bin"):
+            os.makedirs(os.path.join(cls.dir, d))
         os.symlink("/etc", os.path.join(cls.oa, "etc"))
         cls.marker = os.path.join(cls.dir, "started")
         for name in ("editor", "other"):  # the editor outlives the host; the other one must never start
@@ -152,7 +128,7 @@ class NativeHost(unittest.TestCase):
                   "Windows Registry Editor Version 5.00\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor]\r\n"
                   f"\"Dir\"=\"{cls.dir}\\\\bin\"\r\n\r\n[HKEY_LOCAL_MACHINE\\SOFTWARE\\ExampleX]\r\n\"Dir\"=\"/bin\"\r\n")
         policy = {"sites": {ORIGIN: {
-            "ftpServers": [f"127.0.0.1:{cls.server.port}", f"127.0.0.1:{cls.listener.port}"],
+            "ftpServers": [f"127.0.0.1:{p}" for p in (cls.server.port, cls.listener.port, cls.silent.getsockname()[1])],
             "programs": [os.path.join(cls.dir, "bin", "..", "bin", "editor")],
             "registryKeys": ["HKLM\\SOFTWARE\\Example\\Editor"],
             "localFolders": ["~/OA"]}}}
@@ -165,6 +141,7 @@ class NativeHost(unittest.TestCase):
     def tearDownClass(cls):
         cls.server.stop()
         cls.listener.sock.close()
+        cls.silent.close()
         shutil.rmtree(cls.dir, ignore_errors=True)
 
     @staticmethod
@@ -173,9 +150,9 @@ class NativeHost(unittest.TestCase):
             f.write(text)
         os.chmod(path, mode)
 
-    def start(self, origin=ORIGIN):
-        host = Native(self.env)
-        self.addCleanup(host.kill)
+    def start(self, origin=ORIGIN, *argv):
+        host = Native(self.env, *argv)
+        self.addCleanup(lambda: host.proc.stderr.closed or (host.proc.kill(), host.close()))
         if origin:
             self.assertEqual(host.hello(origin)["result"], {"host": "1.0.0", "protocol": 1})
         return host
@@ -270,6 +247,13 @@ class NativeHost(unittest.TestCase):
         self.assertEqual(host.call("isInstalled"), 1)
         host.send_raw(struct.pack("=I", 100) + b"{}")  # end of input inside a frame
         self.assertEqual(host.close(), "kadrooa: the input ended inside a message\n")
+        # The page goes while a call waits on the server: the host ends at once, not when the call would.
+        host = self.start()
+        host.call("setparm", f"uid=u;path=127.0.0.1:{self.silent.getsockname()[1]};pass=x", ";", 1)
+        host.send({"jsonrpc": "2.0", "id": 9, "method": "GetFileToFile", "params": ["a", self.oa + "/a"]})
+        time.sleep(0.5)
+        host.proc.stdin.close()
+        host.proc.wait(timeout=3)
         for length in (0xFFFFFFFF, 64 * MIB + 1):  # huge lengths end the connection without reading on
             host = self.start()
             host.send_raw(struct.pack("=I", length))
@@ -277,7 +261,7 @@ class NativeHost(unittest.TestCase):
             host.proc.wait(timeout=10)
 
     def test_policy_refused(self):
-        host = self.start(None)
+        host = self.start(None, ["/usr/lib/mozilla/native-messaging-hosts/org.kadrooa.host.json", "kadrooa@kadrooa.org"])
         self.assertEqual(host.hello("http://127.0.0.1:8081")["error"]["data"],
                          {"refused": "origin", "target": "http://127.0.0.1:8081"})
         self.assertIsNone(host.frame(), "the host ends after refusing an origin")

@@ -118,7 +118,10 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
         channel_.Write(error);
         continue;
       }
-      if (message.is_null()) continue;
+      if (message.is_null()) {  // an empty frame, or the text null
+        channel_.Write(ErrorResponse(nullptr, kInvalidRequest, "Invalid Request"));
+        continue;
+      }
       const bool single = message.is_object();
       const json id = single && message.contains("id") ? message["id"] : json();
       const bool answered = !single || message.contains("id");
@@ -334,10 +337,12 @@ int RunNativeHost(const std::string& version) {
   // Frames go to a descriptor of their own; whatever else writes to standard output (a library, a program that
   // inherits it) lands in the browser's log with standard error instead of breaking the stream.
   const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  if (out < 0 || ::dup2(STDERR_FILENO, STDOUT_FILENO) < 0) {
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (out < 0 || (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 && ::dup2(null, STDOUT_FILENO) < 0)) {
     Note("cannot set up standard output");
     return 1;
   }
+  if (null >= 0) ::close(null);
   basSafeCtl::ThreadStartup();
   posix::PosixHost host;
   Bridge bridge(host, out, version);
