@@ -374,7 +374,7 @@ if __name__ == "__main__":
     # A time-out's SIGTERM unwinds like an error, so that the package, the server and the browsers go too.
     signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
     try:
-        result = unittest.main(argv=sys.argv, verbosity=2, exit=False).result
+        result = unittest.main(argv=sys.argv[:1], verbosity=2, exit=False).result
     finally:
         BrowserBridge.doClassCleanups()
     sys.exit(not result.wasSuccessful())
