@@ -4,7 +4,8 @@
 #   vsftpd_start ROOT   creates a local user chrooted into ROOT (created if missing, chowned to the user), writes a
 #                       config and a PAM service of its own, starts vsftpd on a free port and waits for its greeting.
 #                       Sets VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, VSFTPD_PID. Needs root and the vsftpd package.
-#                       With VSFTPD_ADDRESS=::1 set beforehand it listens on the IPv6 loopback instead of 127.0.0.1.
+#                       With VSFTPD_ADDRESS=::1 set beforehand it listens on the IPv6 loopback instead of 127.0.0.1;
+#                       with VSFTPD_LOCAL_MAX_RATE (bytes per second) each transfer goes no faster.
 #   vsftpd_stop         stops that server (its whole process group), removes the user, the config and the PAM file.
 #                       Safe to call twice and from a trap; leaves ROOT to the caller.
 #
@@ -138,6 +139,7 @@ max_clients=0
 max_per_ip=0
 idle_session_timeout=120
 data_connection_timeout=120
+local_max_rate=${VSFTPD_LOCAL_MAX_RATE:-0}
 EOF
 
   # Its own process group, so that vsftpd_stop also ends sessions still running after an interrupt.

@@ -1,5 +1,6 @@
 #include "host/jsonrpc/JsonRpc.h"
 
+#include "safety/BridgePolicy.h"
 #include "safety/ObjectSafety.h"
 
 #include <algorithm>
@@ -124,10 +125,11 @@ bool SameName(std::string_view a, std::string_view b) {
   return true;
 }
 
-const Method* FindMethod(std::string_view name) {
+const Method* FindMethod(std::string_view name, bool containerMethods) {
   for (const auto& method : kMethods) {
     if (SameName(method.name, name)) return &method;
   }
+  if (!containerMethods) return nullptr;
   for (const auto& method : kContainerMethods) {
     if (SameName(method.name, name)) return &method;
   }
@@ -155,12 +157,6 @@ size_t NestingDepth(std::string_view text) {
     }
   }
   return deepest;
-}
-
-json ErrorResponse(const json& id, int code, std::string message, const json* data = nullptr) {
-  json error = {{"code", code}, {"message", std::move(message)}};
-  if (data) error["data"] = *data;
-  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}};
 }
 
 // Rounds half to even, as automation converts a floating-point number to an integer.
@@ -192,6 +188,12 @@ std::optional<double> ParseNumber(const std::string& text) {
 }
 
 }  // namespace
+
+json ErrorResponse(const json& id, int code, std::string message, const json* data) {
+  json error = {{"code", code}, {"message", std::move(message)}};
+  if (data) error["data"] = *data;
+  return {{"jsonrpc", "2.0"}, {"id", id}, {"error", std::move(error)}};
+}
 
 Text ArgumentAsText(const json& value) {
   switch (value.type()) {
@@ -243,7 +245,7 @@ std::optional<json> Server::HandleRequest(const json& request) {
   }
   const json params = request.contains("params") ? request["params"] : json::array();
   const std::string& name = request["method"].get_ref<const std::string&>();
-  const Method* method = FindMethod(name);
+  const Method* method = FindMethod(name, options_.containerMethods);
   std::optional<json> response;
   if (method == nullptr) {
     response = ErrorResponse(id, kMethodNotFound, "Method not found: " + name);
@@ -256,44 +258,71 @@ std::optional<json> Server::HandleRequest(const json& request) {
                                  " given");
   } else {
     try {
+      if (options_.beforeCall) options_.beforeCall(method->name, params, id);
       response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, Arguments(params))}};
+    } catch (const PolicyRefusal& refusal) {
+      const json data = {{"refused", refusal.refused}, {"target", refusal.target}};
+      response = ErrorResponse(id, kRefusedByPolicy, "Refused by the administrator's policy: " + refusal.refused +
+                                                         " " + refusal.target, &data);
     } catch (...) {
       const RuntimeError error = ToRuntimeError(std::current_exception());
       const json data = {{"number", error.number()}};
       response = ErrorResponse(id, kRuntimeError, ToUtf8Lossy(error.description()), &data);
     }
+    if (options_.afterCall) options_.afterCall();
   }
   if (!hasId) return std::nullopt;
   return response;
 }
 
-std::optional<std::string> Server::HandleLine(std::string_view line) {
-  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
-  if (line.find_first_not_of(" \t") == std::string_view::npos) return std::nullopt;
+bool Server::Parse(std::string_view line, json& message, json& error) {
   // The parser stops at a NUL as at the end of the text, so whatever follows one would go unseen.
   if (line.find('\0') != std::string_view::npos) {
-    return ErrorResponse(nullptr, kParseError, "Parse error: NUL character in the line").dump();
+    error = ErrorResponse(nullptr, kParseError, "Parse error: NUL character in the line");
+    return false;
   }
   if (NestingDepth(line) > kMaxNesting) {
-    return ErrorResponse(nullptr, kParseError,
-                         "Parse error: nested deeper than " + std::to_string(kMaxNesting) + " levels")
-        .dump();
+    error = ErrorResponse(nullptr, kParseError, "Parse error: nested deeper than " + std::to_string(kMaxNesting) +
+                                                    " levels");
+    return false;
   }
-  json request = json::parse(line, nullptr, false);
-  if (request.is_discarded()) return ErrorResponse(nullptr, kParseError, "Parse error").dump();
-  const auto dump = [](const json& j) { return j.dump(-1, ' ', false, json::error_handler_t::replace); };
-  if (request.is_array()) {
-    if (request.empty()) return dump(ErrorResponse(nullptr, kInvalidRequest, "Invalid Request"));
+  if (line.find_first_not_of(" \t\r\n") == std::string_view::npos) {
+    message = nullptr;
+    return true;
+  }
+  message = json::parse(line, nullptr, false);
+  if (message.is_discarded()) {
+    error = ErrorResponse(nullptr, kParseError, "Parse error");
+    return false;
+  }
+  return true;
+}
+
+std::string Server::Dump(const json& message) {
+  return message.dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+std::optional<json> Server::Handle(const json& message) {
+  if (message.is_array()) {
+    if (message.empty()) return ErrorResponse(nullptr, kInvalidRequest, "Invalid Request");
     json responses = json::array();
-    for (const auto& item : request) {
+    for (const auto& item : message) {
       if (auto response = HandleRequest(item)) responses.push_back(std::move(*response));
     }
     if (responses.empty()) return std::nullopt;
-    return dump(responses);
+    return responses;
   }
-  auto response = HandleRequest(request);
+  return HandleRequest(message);
+}
+
+std::optional<std::string> Server::HandleLine(std::string_view line) {
+  while (!line.empty() && (line.back() == '\r' || line.back() == '\n')) line.remove_suffix(1);
+  if (line.find_first_not_of(" \t") == std::string_view::npos) return std::nullopt;
+  json message, error;
+  if (!Parse(line, message, error)) return Dump(error);
+  auto response = Handle(message);
   if (!response) return std::nullopt;
-  return dump(*response);
+  return Dump(*response);
 }
 
 }  // namespace kadroo::jsonrpc

@@ -1,5 +1,6 @@
 // kadrooa: drives one KadroOcx by JSON-RPC 2.0, one request per line, from standard input or the file named
-// as the only argument, answering on standard output.
+// as the only argument, answering on standard output. Started by a browser, it is a native messaging host
+// instead (host/jsonrpc/NativeHost.h).
 #include <clocale>
 #include <cstdio>
 #include <fstream>
@@ -8,13 +9,32 @@
 
 #include "control/KadroOcx.h"
 #include "host/jsonrpc/JsonRpc.h"
+#include "host/jsonrpc/NativeHost.h"
+#include "host/jsonrpc/PolicyFile.h"
 #include "host/posix/PosixPlatform.h"
 #include "safety/basSafeCtl.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  if (kadroo::jsonrpc::StartedByBrowser(argc, argv)) return kadroo::jsonrpc::RunNativeHost(KADROOA_VERSION);
+  if (argc == 2 && std::string(argv[1]) == "--version") {
+    std::printf("kadrooa %s (bridge protocol %d)\n", KADROOA_VERSION, kadroo::jsonrpc::kBridgeProtocol);
+    return 0;
+  }
+  if (argc == 2 && std::string(argv[1]) == "--browser-policy") {
+    // The listed origins, for the browsers' own policies that tell the extension which pages may reach us.
+    std::string problem;
+    const auto policy = kadroo::jsonrpc::LoadBridgePolicy(kadroo::jsonrpc::PolicyFilePath(), problem);
+    if (!policy) std::fprintf(stderr, "kadrooa: policy refused: %s\n", problem.c_str());
+    nlohmann::json origins = nlohmann::json::array();
+    if (policy) {
+      for (const auto& [origin, site] : policy->sites) origins.push_back(origin);
+    }
+    std::printf("%s\n", nlohmann::json{{"origins", origins}}.dump().c_str());
+    return policy ? 0 : 1;
+  }
   if (argc > 2) {
-    std::fprintf(stderr, "usage: kadrooa [requests.jsonl]\n");
+    std::fprintf(stderr, "usage: kadrooa [requests.jsonl | --version | --browser-policy]\n");
     return 2;
   }
   std::ifstream file;

@@ -32,4 +32,6 @@ PosixPlatform::PosixPlatform()
 
 PosixPlatform::~PosixPlatform() = default;
 
+PosixFtpClient& PosixPlatform::ftp() { return parts_->ftp; }
+
 }  // namespace kadroo::posix

@@ -8,11 +8,14 @@
 
 namespace kadroo::posix {
 
+class PosixFtpClient;
+
 class PosixPlatform {
  public:
   PosixPlatform();
   ~PosixPlatform();
   Platform& platform() { return platform_; }
+  PosixFtpClient& ftp();
 
  private:
   struct Parts;

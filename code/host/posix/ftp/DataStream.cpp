@@ -27,7 +27,7 @@ void CopySocketToFile(int socket, int file, Flow& flow) {
       return flow.Fail(Flow::Failed::Network, errno);
     }
     if (!WriteAll(file, buffer.get(), static_cast<size_t>(n), flow)) return;
-    flow.bytes += static_cast<uint64_t>(n);
+    flow.Moved(static_cast<size_t>(n));
   }
 }
 
@@ -67,7 +67,7 @@ void ReceiveToFile(int socket, int file, Flow& flow) {
       const ssize_t m = ::splice(readEnd.get(), nullptr, file, nullptr, left, SPLICE_F_MOVE | SPLICE_F_MORE);
       if (m > 0) {
         left -= static_cast<size_t>(m);
-        flow.bytes += static_cast<uint64_t>(m);
+        flow.Moved(static_cast<size_t>(m));
         continue;
       }
       if (m < 0 && errno == EINTR) continue;
@@ -79,7 +79,7 @@ void ReceiveToFile(int socket, int file, Flow& flow) {
           if (r <= 0) return flow.Fail(Flow::Failed::Local, r < 0 ? errno : EIO);
           if (!WriteAll(file, buffer.get(), static_cast<size_t>(r), flow)) return;
           left -= static_cast<size_t>(r);
-          flow.bytes += static_cast<uint64_t>(r);
+          flow.Moved(static_cast<size_t>(r));
         }
         return CopySocketToFile(socket, file, flow);
       }
@@ -105,7 +105,7 @@ void CopyFileToSocket(int file, int socket, Flow& flow) {
         return flow.Fail(Flow::Failed::Network, errno);
       }
       done += m;
-      flow.bytes += static_cast<uint64_t>(m);
+      flow.Moved(static_cast<size_t>(m));
     }
   }
 }

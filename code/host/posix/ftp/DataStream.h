@@ -9,14 +9,31 @@ namespace kadroo::posix {
 constexpr size_t kCopyBuffer = 256 << 10;  // uploads, and downloads where splice is not offered
 
 // How a stream between a socket and a file ended.
+// Told how a download or an upload advances, after each piece the data connection moves, and once more when
+// the stream ends; `total` is -1 when the size is not known. The observer decides how often to pass it on.
+class TransferObserver {
+ public:
+  virtual ~TransferObserver() = default;
+  virtual void OnTransfer(uint64_t done, int64_t total, bool finished) = 0;
+};
+
 struct Flow {
   enum class Failed { None, Network, Local };
   uint64_t bytes = 0;
   Failed failed = Failed::None;
   int err = 0;
+  TransferObserver* observer = nullptr;
+  int64_t total = -1;
   void Fail(Failed where, int e) {
     failed = where;
     err = e;
+  }
+  void Moved(size_t n) {
+    bytes += n;
+    if (observer) observer->OnTransfer(bytes, total, false);
+  }
+  void Ended() {
+    if (observer) observer->OnTransfer(bytes, total, true);
   }
 };
 

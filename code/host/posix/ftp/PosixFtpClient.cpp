@@ -152,13 +152,15 @@ bool PosixFtpClient::FtpGetFile(Handle connect, TextView remote, TextView local,
   ControlConnection::DataChannel channel;
   ftp::Reply started;
   if ((err = c->StartTransfer("RETR " + path, channel, started))) return Finish(lastError_, err, false);
-  Flow flow;
+  const auto announced = ftp::ParseTransferSize(started.text);
+  Flow flow{.observer = observer_, .total = announced ? static_cast<int64_t>(*announced) : -1};
   ReceiveToFile(channel.socket.get(), temp->fd(), flow);
+  flow.Ended();
   if (flow.failed != Flow::Failed::None) return Finish(lastError_, c->AbandonTransfer(channel, flow), false);
   channel.socket.reset();
   if ((err = c->FinishTransfer())) return Finish(lastError_, err, false);
   // A server that announced the size and sent another amount lost the connection, or is sending something else.
-  if (auto announced = ftp::ParseTransferSize(started.text); announced && flow.bytes != *announced) {
+  if (announced && flow.bytes != *announced) {
     return Finish(lastError_, ERROR_INTERNET_CONNECTION_ABORTED, false);
   }
   if (flow.bytes == 0 && exists) return Finish(lastError_, ERROR_HANDLE_EOF, false);
@@ -181,8 +183,9 @@ bool PosixFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote,
   ControlConnection::DataChannel channel;
   ftp::Reply started;
   if ((err = c->StartTransfer("STOR " + path, channel, started))) return Finish(lastError_, err, false);
-  Flow flow;
+  Flow flow{.observer = observer_, .total = static_cast<int64_t>(st.st_size)};
   CopyFileToSocket(file.get(), channel.socket.get(), flow);
+  flow.Ended();
   if (flow.failed != Flow::Failed::None) return Finish(lastError_, c->AbandonTransfer(channel, flow), false);
   channel.socket.reset();
   return Finish(lastError_, c->FinishTransfer(), true);

@@ -20,6 +20,7 @@
 #include "control/Platform.h"
 #include "ftp/FtpClient.h"
 #include "host/posix/ftp/ControlConnection.h"
+#include "host/posix/ftp/DataStream.h"
 
 namespace kadroo::posix {
 
@@ -49,6 +50,8 @@ class PosixFtpClient final : public FtpClient {
   bool FtpCreateDirectory(Handle connect, TextView directory) override;
   bool InternetCloseHandle(Handle handle) override;
 
+  void SetTransferObserver(TransferObserver* observer) { observer_ = observer; }
+
  private:
   struct Object {
     enum class Kind { Session, Connection, Find } kind;
@@ -64,6 +67,7 @@ class PosixFtpClient final : public FtpClient {
 
   LastError& lastError_;
   CodePage& codePage_;
+  TransferObserver* observer_ = nullptr;
   FtpTimeouts timeouts_;
   HandleTable<std::unique_ptr<Object>> handles_;
   // Whether each server (address, port and user) offered MLST, so that each new connection to it need not ask

@@ -1,0 +1,93 @@
+// Type declarations for kadroo.js (the ES module kadroo.mjs and the classic script's global KadroOA).
+
+export type KadroOAErrorCode =
+  | "EXTENSION_MISSING" | "HOST_MISSING" | "ORIGIN_REFUSED" | "TARGET_REFUSED" | "VERSION_MISMATCH"
+  | "HOST_EXITED" | "TIMEOUT" | "RUNTIME_ERROR" | "PROTOCOL_ERROR";
+
+export declare class KadroOAError extends Error {
+  readonly code: KadroOAErrorCode;
+  /** TARGET_REFUSED: what the policy refused. */
+  readonly refused?: "ftpServer" | "program" | "registryKey" | "localFolder";
+  /** TARGET_REFUSED and ORIGIN_REFUSED: the refused server, program, key, path or origin. */
+  readonly target?: string;
+  /** RUNTIME_ERROR: the control's run-time error number. */
+  readonly number?: number;
+  /** PROTOCOL_ERROR: the JSON-RPC error code the host answered with. */
+  readonly rpcCode?: number;
+}
+
+export interface KadroOAPrompt {
+  title: string;
+  text: string;
+  /** The id of the call that shows the message. */
+  call: number;
+}
+
+export interface KadroOAProgress {
+  call: number;
+  method?: string;
+  done: number;
+  /** -1 when the size is not known. */
+  total: number;
+}
+
+export interface KadroOAOptions {
+  /** Shows the control's message (default: the browser's alert); the call goes on when it returns or resolves. */
+  onPrompt?: (prompt: KadroOAPrompt) => void | Promise<void>;
+  /** Called a few times a second during a download or an upload. */
+  onProgress?: (progress: KadroOAProgress) => void;
+  /** Milliseconds to reach the extension and the host (default 10000). */
+  timeout?: number;
+  /** Milliseconds one call may take before the object is closed with TIMEOUT (default: no limit). */
+  callTimeout?: number;
+}
+
+/** Each method answers as the control does: 1 or -1, a text, or null (setparm). */
+export interface KadroOcx {
+  isInstalled(): Promise<number>;
+  setparm(aParm: string, aSplit: string, aUseInternetFlagPassive: number): Promise<null>;
+  getMoBanFile(): Promise<string>;
+  getLocalFile(): Promise<string>;
+  setLocalFile(asLocalFile: string): Promise<number>;
+  getRemoteFile(): Promise<string>;
+  getErrorMsg(): Promise<string>;
+  getTiShiMsg(): Promise<string>;
+  getFile(szremotefile: string, asMobanFile: string): Promise<number>;
+  GetFileToFile(rfilepath: string, lfilepath: string): Promise<number>;
+  saveFile(): Promise<number>;
+  PutFile(sLocalFilePath: string, sRemoteFilePath: string, bDeleteLocalFile: number): Promise<number>;
+  Dispose(): Promise<number>;
+  GetAllRegValue(key: string): Promise<string>;
+  OpenExefile(filepath: string, parm: string): Promise<number>;
+  OpenExefileByReg(regkey: string, regValuename: string, parm: string, exefilename: string): Promise<number>;
+  GetErr(lErrorCode: number, serrormsg: string): Promise<string>;
+  readonly versions: { library: string; extension: string; host: string };
+  /** Ends this object's host process; later calls reject with HOST_EXITED. */
+  close(): void;
+}
+
+export interface KadroOAStatus {
+  library: string;
+  protocol: number;
+  extension: string | null;
+  host: string | null;
+  /** Why a part did not answer; null when all three did. */
+  code: KadroOAErrorCode | null;
+}
+
+export interface KadroOAStatic {
+  readonly version: string;
+  readonly protocol: number;
+  readonly methods: readonly string[];
+  readonly KadroOAError: typeof KadroOAError;
+  create(options?: KadroOAOptions): Promise<KadroOcx>;
+  status(options?: { timeout?: number }): Promise<KadroOAStatus>;
+}
+
+export declare const KadroOA: KadroOAStatic;
+export default KadroOA;
+
+declare global {
+  /** Defined by the classic script kadroo.js. */
+  var KadroOA: KadroOAStatic;
+}

@@ -1,0 +1,183 @@
+#!/usr/bin/python3
+"""Builds the browser side into OUT: kadroo.js (module, classic script, declarations, package.json), the extension
+for Chromium (a signed CRX3 and its update.xml) and Firefox (an XPI), the host manifests, and the Debian package
+kadrooa_VERSION_ARCH.deb holding them with the host program.
+
+usage: build.py OUT KADROOA_BINARY
+"""
+import base64
+import hashlib
+import io
+import json
+import os
+import shutil
+import struct
+import subprocess
+import sys
+import zipfile
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+BROWSER = os.path.dirname(HERE)
+KEY = os.path.join(HERE, "extension-key.pem")
+HOST_NAME = "org.kadrooa.host"
+GECKO_ID = "kadrooa@kadrooa.org"
+SHARE = "/usr/share/kadrooa"
+HOST_PATH = "/usr/bin/kadrooa"
+READER_NAME = "org.kadrooa.origins"
+READER_PATH = "/usr/lib/kadrooa/kadrooa-origins"
+
+
+def public_key_der():
+    return subprocess.run(["openssl", "pkey", "-in", KEY, "-pubout", "-outform", "DER"], check=True,
+                          capture_output=True).stdout
+
+
+def chromium_id(der):
+    return "".join(chr(ord("a") + int(c, 16)) for c in hashlib.sha256(der).hexdigest()[:32])
+
+
+def write(path, data):
+    os.makedirs(os.path.dirname(path), exist_ok=True)
+    with open(path, "wb" if isinstance(data, bytes) else "w") as f:
+        f.write(data)
+
+
+def write_json(path, value):
+    write(path, json.dumps(value, indent=2, ensure_ascii=False) + "\n")
+
+
+def zip_bytes(files):
+    """A zip of (name, bytes) with fixed times, so the same sources give the same archive."""
+    buffer = io.BytesIO()
+    with zipfile.ZipFile(buffer, "w", zipfile.ZIP_DEFLATED) as z:
+        for name, data in files:
+            z.writestr(zipfile.ZipInfo(name, (2020, 1, 1, 0, 0, 0)), data, zipfile.ZIP_DEFLATED)
+    return buffer.getvalue()
+
+
+def extension_files(browser, der):
+    with open(os.path.join(BROWSER, "extension", "manifest.json")) as f:
+        manifest = json.load(f)
+    if browser == "chromium":
+        manifest["key"] = base64.b64encode(der).decode()
+    else:
+        # Firefox runs the same worker script as an event page, and needs its add-on id.
+        manifest["background"] = {"scripts": [manifest["background"]["service_worker"]]}
+        manifest["browser_specific_settings"] = {"gecko": {"id": GECKO_ID, "strict_min_version": "128.0"}}
+    files = [("manifest.json", json.dumps(manifest, indent=2).encode())]
+    for name in ("background.js", "content.js", "schema.json"):
+        with open(os.path.join(BROWSER, "extension", name), "rb") as f:
+            files.append((name, f.read()))
+    return manifest["version"], files
+
+
+def protobuf_field(number, payload):
+    def varint(n):
+        out = bytearray()
+        while True:
+            byte, n = n & 0x7F, n >> 7
+            out.append(byte | (0x80 if n else 0))
+            if not n:
+                return bytes(out)
+    return varint(number << 3 | 2) + varint(len(payload)) + payload
+
+
+def crx3(archive, der):
+    """A CRX3 file: the zip signed with the extension's key (the format Chromium checks before installing)."""
+    signed_data = protobuf_field(1, hashlib.sha256(der).digest()[:16])
+    message = b"CRX3 SignedData\x00" + struct.pack("<I", len(signed_data)) + signed_data + archive
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY], input=message, check=True,
+                               capture_output=True).stdout
+    header = protobuf_field(2, protobuf_field(1, der) + protobuf_field(2, signature)) + protobuf_field(10000, signed_data)
+    return b"Cr24" + struct.pack("<II", 3, len(header)) + header + archive
+
+
+def page_library(out):
+    with open(os.path.join(BROWSER, "lib", "kadroo.mjs")) as f:
+        module = f.read()
+    # The classic script is the module in a function scope, its exports replaced by one global.
+    body = module.replace("export class ", "class ").replace("export const ", "const ")
+    body = body.replace("export default KadroOA;\n", "")
+    if "export " in body:
+        sys.exit("build.py: kadroo.mjs has an export the classic script does not handle")
+    write(os.path.join(out, "kadroo.mjs"), module)
+    write(os.path.join(out, "kadroo.js"),
+          "// Generated from kadroo.mjs by browser/package/build.py: the same library as a classic script.\n"
+          "(function () {\n\"use strict\";\n" + body + "globalThis.KadroOA = KadroOA;\n})();\n")
+    for name in ("kadroo.d.ts", "package.json", "README.md"):
+        shutil.copy(os.path.join(BROWSER, "lib", name), out)
+
+
+def main():
+    out, binary = sys.argv[1], sys.argv[2]
+    shutil.rmtree(out, ignore_errors=True)
+    der = public_key_der()
+    ext_id = chromium_id(der)
+    version, chromium_files = extension_files("chromium", der)
+    _, firefox_files = extension_files("firefox", der)
+
+    root = os.path.join(out, "deb")
+    share = root + SHARE
+    page_library(os.path.join(share, "lib"))
+    write(os.path.join(share, "extension", "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
+    write(os.path.join(share, "extension", "kadrooa.xpi"), zip_bytes(firefox_files))
+    write(os.path.join(share, "extension", "update.xml"),
+          "<?xml version='1.0' encoding='UTF-8'?>\n"
+          "<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>\n"
+          f"  <app appid='{ext_id}'>\n"
+          f"    <updatecheck codebase='file://{SHARE}/extension/kadrooa.crx' version='{version}' />\n"
+          "  </app>\n</gupdate>\n")
+    # The unpacked extensions too, for a developer's --load-extension.
+    for browser, files in (("chromium", chromium_files), ("firefox", firefox_files)):
+        for name, data in files:
+            write(os.path.join(out, "extension-" + browser, name), data)
+    write_json(os.path.join(share, "extension", "ids.json"), {"chromium": ext_id, "firefox": GECKO_ID, "version": version})
+
+    host = {"name": HOST_NAME, "description": "KadroOA: the office system's document control", "path": HOST_PATH,
+            "type": "stdio"}
+    reader = {"name": READER_NAME, "description": "KadroOA: the sites the administrator listed",
+              "path": READER_PATH, "type": "stdio"}
+    for manifest in (host, reader):
+        for folder in ("etc/chromium", "etc/opt/chrome", "etc/opt/edge"):
+            write_json(os.path.join(root, folder, "native-messaging-hosts", manifest["name"] + ".json"),
+                       dict(manifest, allowed_origins=[f"chrome-extension://{ext_id}/"]))
+        write_json(os.path.join(root, "usr/lib/mozilla/native-messaging-hosts", manifest["name"] + ".json"),
+                   dict(manifest, allowed_extensions=[GECKO_ID]))
+    # Debian's Firefox ESR reads every file in /etc/firefox-esr: the self-hosted add-on is not signed by Mozilla.
+    write(os.path.join(root, "etc/firefox-esr/kadrooa.js"),
+          "// Installed by the kadrooa package: lets Firefox ESR install its self-hosted, unsigned add-on.\n"
+          "pref(\"xpinstall.signatures.required\", false);\n")
+    write(os.path.join(root, "etc/kadrooa/policy.json"),
+          json.dumps({"sites": {}}, indent=2) + "\n")
+    for name, folder in (("kadrooa-apply-policy", "usr/sbin"), ("kadrooa-origins", "usr/lib/kadrooa")):
+        with open(os.path.join(HERE, name)) as f:
+            write(os.path.join(root, folder, name), f.read())
+        os.chmod(os.path.join(root, folder, name), 0o755)
+    os.makedirs(os.path.join(root, "usr/bin"))
+    shutil.copy(binary, os.path.join(root, "usr/bin/kadrooa"))
+    subprocess.run(["strip", "--strip-unneeded", os.path.join(root, "usr/bin/kadrooa")], check=True)
+
+    arch = subprocess.run(["dpkg", "--print-architecture"], check=True, capture_output=True, text=True).stdout.strip()
+    debian = os.path.join(root, "DEBIAN")
+    with open(os.path.join(HERE, "control")) as f:
+        control = f.read().replace("@VERSION@", version).replace("@ARCH@", arch)
+    write(os.path.join(debian, "control"), control)
+    write(os.path.join(debian, "conffiles"), "/etc/kadrooa/policy.json\n/etc/firefox-esr/kadrooa.js\n")
+    for name in ("postinst", "prerm", "postrm"):
+        shutil.copy(os.path.join(HERE, name), debian)
+        os.chmod(os.path.join(debian, name), 0o755)
+    for dirpath, dirnames, filenames in os.walk(root):
+        for name in dirnames:
+            os.chmod(os.path.join(dirpath, name), 0o755)
+        for name in filenames:
+            path = os.path.join(dirpath, name)
+            if not os.access(path, os.X_OK):
+                os.chmod(path, 0o644)
+    deb = os.path.join(out, f"kadrooa_{version}_{arch}.deb")
+    subprocess.run(["dpkg-deb", "--root-owner-group", "-Zxz", "--build", root, deb], check=True,
+                   stdout=subprocess.DEVNULL)
+    print(deb)
+
+
+if __name__ == "__main__":
+    main()

@@ -1,0 +1,380 @@
+#!/usr/bin/python3
+"""The bridge in real browsers: the kadrooa package installed, headless Chromium and Firefox ESR with fresh
+profiles, a page on 127.0.0.1 walking the edit cycle against a private vsftpd through kadroo.js, the extension
+and the host, and a page of an unlisted origin that gets nothing. Needs root; leaves the system as it was.
+
+usage: bridge_test.py PACKAGE.deb [chromium|firefox ...]"""
+import hashlib
+import http.server
+import json
+import os
+import shutil
+import signal
+import socket
+import subprocess
+import sys
+import tempfile
+import threading
+import time
+import unittest
+import urllib.parse
+
+HERE = os.path.dirname(os.path.abspath(__file__))
+ROOT = os.path.dirname(os.path.dirname(HERE))
+PACKAGE, BROWSERS = None, []
+sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
+ARGUMENTS = sys.argv[1:]
+del sys.argv[1:]  # the cycle test reads its own argument when imported
+from kadrooa_cycle_test import Server  # noqa: E402  (the one vsftpd fixture)
+sys.argv[1:] = ARGUMENTS
+
+HOST = "/usr/bin/kadrooa"
+EDITED = "定稿：已修改".encode()
+BIG = 50 * 1024 * 1024
+REGISTRY_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KadroOA Test\\Editor"
+
+
+def host_processes():
+    """The kadrooa hosts running now: pid -> (start tick, argv); the policy reader's brief runs are left out."""
+    found = {}
+    for pid in os.listdir("/proc"):
+        if not pid.isdigit():
+            continue
+        try:
+            if os.readlink(f"/proc/{pid}/exe") != HOST:
+                continue
+            with open(f"/proc/{pid}/cmdline", "rb") as f:
+                argv = f.read().split(b"\0")
+            with open(f"/proc/{pid}/stat") as f:
+                start = int(f.read().rsplit(")", 1)[1].split()[19])
+        except OSError:
+            continue
+        if b"--browser-policy" not in argv:
+            found[int(pid)] = (start, argv)
+    return found
+
+
+class Watcher(threading.Thread):
+    """Notes every host process that runs, with when it was first and last seen."""
+
+    def __init__(self):
+        super().__init__(daemon=True)
+        self.seen = {}  # (pid, start) -> [first, last]
+        self.stop = False
+        self.lock = threading.Lock()
+
+    def run(self):
+        while not self.stop:
+            now = time.monotonic()
+            with self.lock:
+                for pid, (start, _) in host_processes().items():
+                    self.seen.setdefault((pid, start), [now, now])[1] = now
+            time.sleep(0.02)
+
+    def started_since(self, moment):
+        with self.lock:
+            return [key for key, (first, _) in self.seen.items() if first >= moment]
+
+
+class Listener:
+    """A TCP port that counts the connections made to it: the FTP server the policy does not list."""
+
+    def __init__(self):
+        self.socket = socket.create_server(("127.0.0.1", 0))
+        self.port = self.socket.getsockname()[1]
+        self.accepted = 0
+        threading.Thread(target=self.serve, daemon=True).start()
+
+    def serve(self):
+        while True:
+            try:
+                connection, _ = self.socket.accept()
+            except OSError:
+                return
+            self.accepted += 1
+            connection.close()
+
+
+class Site:
+    """The test's web server: the page, kadroo.js as installed, the configuration, and the page's reports and
+    requests for what only the test can do (wait for the editor, kill a host, wait for a host to end)."""
+
+    def __init__(self, test, port=0):
+        self.test = test
+        site = self
+
+        class Handler(http.server.BaseHTTPRequestHandler):
+            def log_message(self, *args):
+                pass
+
+            def reply(self, body, kind="application/json"):
+                data = body if isinstance(body, bytes) else json.dumps(body).encode()
+                self.send_response(200)
+                self.send_header("Content-Type", kind)
+                self.send_header("Cache-Control", "no-store")
+                self.send_header("Content-Length", str(len(data)))
+                self.end_headers()
+                self.wfile.write(data)
+
+            def do_GET(self):
+                url = urllib.parse.urlsplit(self.path)
+                query = dict(urllib.parse.parse_qsl(url.query))
+                if url.path == "/page.html":
+                    with open(os.path.join(HERE, "page.html"), "rb") as f:
+                        self.reply(f.read(), "text/html; charset=utf-8")
+                elif url.path in ("/kadroo.mjs", "/kadroo.js"):
+                    with open("/usr/share/kadrooa/lib" + url.path, "rb") as f:
+                        self.reply(f.read(), "text/javascript")
+                elif url.path == "/config":
+                    site.test.other_started = site.test.other_started or (
+                        time.monotonic() if self.server.server_port == site.test.other.port else None)
+                    self.reply(site.test.config)
+                elif url.path.startswith("/action/"):
+                    self.reply(getattr(site.test, "action_" + url.path[8:].replace("-", "_"))(**query))
+                else:
+                    self.send_error(404)
+
+            def do_POST(self):
+                body = json.loads(self.rfile.read(int(self.headers["Content-Length"])))
+                site.test.reports[body["step"]] = body["data"]
+                print(f"  page: {body['step']}", file=sys.stderr, flush=True)
+                site.test.reported.set()
+                self.reply({})
+
+        self.server = http.server.ThreadingHTTPServer(("127.0.0.1", port), Handler)
+        self.port = self.server.server_port
+        threading.Thread(target=self.server.serve_forever, daemon=True).start()
+
+
+class BrowserBridge(unittest.TestCase):
+    @classmethod
+    def setUpClass(cls):
+        if subprocess.run(["dpkg-query", "-W", "kadrooa"], capture_output=True).returncode == 0 or \
+                os.path.exists("/etc/kadrooa"):
+            raise unittest.SkipTest("kadrooa is already installed here; the test installs and purges its own")
+        cls.dir = tempfile.mkdtemp(prefix="kadroo-browser-")
+        os.chmod(cls.dir, 0o755)
+        cls.addClassCleanup(shutil.rmtree, cls.dir, ignore_errors=True)
+        cls.addClassCleanup(subprocess.run, ["dpkg", "--purge", "kadrooa"], stdout=subprocess.DEVNULL)
+        subprocess.run(["dpkg", "-i", PACKAGE], check=True, stdout=subprocess.DEVNULL)
+        # Downloads at 40 MB/s: the 50 MB file takes long enough to report its progress along the way.
+        os.environ["VSFTPD_LOCAL_MAX_RATE"] = str(40 * 1000 * 1000)
+        cls.ftp = Server()
+        cls.addClassCleanup(cls.ftp.stop)
+        cls.trap = Listener()
+        cls.addClassCleanup(cls.trap.socket.close)
+        cls.watcher = Watcher()
+        cls.watcher.start()
+        cls.addClassCleanup(setattr, cls.watcher, "stop", True)
+        cls.site, cls.other = Site(cls), Site(cls)
+        for site in (cls.site, cls.other):
+            cls.addClassCleanup(site.server.shutdown)
+
+        paths = {name: os.path.join(cls.dir, name) for name in ("allowed", "outside", "tmp", "registry")}
+        for path in paths.values():
+            os.mkdir(path)
+        cls.paths = paths
+        cls.editor = os.path.join(cls.dir, "editor")
+        with open(cls.editor, "w") as f:
+            f.write("#!/bin/sh\n# The clerk's editor: changes the document and saves it a moment later.\n"
+                    f"printf '%s' '{EDITED.decode()}' > \"$1\"\ntouch -d \"@$(( $(date +%s) + 2 ))\" \"$1\"\n")
+        os.chmod(cls.editor, 0o755)
+        with open(os.path.join(paths["registry"], "editor.reg"), "w", encoding="utf-16") as f:
+            f.write(f"Windows Registry Editor Version 5.00\r\n\r\n[{REGISTRY_KEY}]\r\n\"Path\"=\"/usr/bin/editor\"\r\n")
+        origin = f"http://127.0.0.1:{cls.site.port}"
+        policy = {"sites": {origin: {"ftpServers": [f"127.0.0.1:{cls.ftp.port}"], "programs": [cls.editor],
+                                     "registryKeys": [REGISTRY_KEY], "localFolders": [paths["allowed"]]}}}
+        with open("/etc/kadrooa/policy.json", "w") as f:
+            json.dump(policy, f)
+        subprocess.run(["kadrooa-apply-policy"], check=True, stdout=subprocess.DEVNULL)
+
+        cls.ftp.write("docs/report.doc", "草稿".encode())
+        cls.ftp.write("tpl/red.dot", b"template")
+        cls.ftp.write("docs/same.doc", b"unchanged")
+        cls.ftp.write("docs/kept.doc", b"kept")
+        cls.big = os.urandom(BIG)
+        cls.ftp.write("big.bin", cls.big)
+        cls.config = {"user": cls.ftp.user, "password": cls.ftp.password, "port": cls.ftp.port,
+                      "trapPort": cls.trap.port, "editor": cls.editor, "allowed": paths["allowed"],
+                      "outside": paths["outside"], "registryKey": REGISTRY_KEY,
+                      "otherPage": f"http://127.0.0.1:{cls.other.port}/page.html?role=other"}
+
+    # What the page asks of the test.
+    @classmethod
+    def action_wait_edited(cls, path):
+        deadline = time.monotonic() + 20
+        while time.monotonic() < deadline:
+            try:
+                with open(path, "rb") as f:
+                    if f.read() == EDITED and os.stat(path).st_mtime > time.time():
+                        return {"edited": True}
+            except OSError:
+                pass
+            time.sleep(0.05)
+        return {"edited": False}
+
+    @classmethod
+    def newest_host(cls):
+        hosts = host_processes()
+        return max(hosts, key=lambda pid: hosts[pid][0]) if hosts else None
+
+    @classmethod
+    def action_kill_host(cls):
+        pid = cls.newest_host()
+        os.kill(pid, signal.SIGKILL)
+        return {"killed": pid}
+
+    @classmethod
+    def action_wait_child(cls):
+        deadline = time.monotonic() + 30
+        while "child" not in cls.reports and time.monotonic() < deadline:
+            time.sleep(0.05)
+        cls.child_host = cls.newest_host()
+        return {}
+
+    @classmethod
+    def action_wait_child_host_gone(cls):
+        start = time.monotonic()
+        while cls.child_host in host_processes() and time.monotonic() - start < 15:
+            time.sleep(0.05)
+        return {"gone": cls.child_host not in host_processes(), "seconds": time.monotonic() - start}
+
+    def run_browser(self, command, script):
+        type(self).reports, type(self).other_started = {}, None
+        type(self).reported = threading.Event()
+        env = dict(os.environ, TMPDIR=self.paths["tmp"], KADROOA_REGISTRY=self.paths["registry"])
+        url = f"http://127.0.0.1:{self.site.port}/page.html?script={script}"
+        browser = subprocess.Popen(command + [url], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
+                                   start_new_session=True)
+        try:
+            deadline = time.monotonic() + 240
+            while "other" not in self.reports and "exception" not in self.reports and time.monotonic() < deadline:
+                self.reported.wait(1)
+                self.reported.clear()
+        finally:
+            os.killpg(browser.pid, signal.SIGKILL)
+            browser.wait()
+        for pid in host_processes():  # hosts whose browser is gone end on their own; none may be left
+            time.sleep(5)
+            self.assertNotIn(pid, host_processes(), "a host outlived its browser")
+        self.check(self.reports)
+
+    def check(self, r):
+        self.assertNotIn("exception", r)
+        self.assertEqual((r["status"]["code"], r["status"]["library"]), (None, "1.0.0"), r["status"])
+        self.assertTrue(r["status"]["extension"] and r["status"]["host"], r["status"])
+        self.assertEqual(r["idle-first"], {"result": 1})
+
+        cycle = r["cycle"]
+        self.assertEqual((cycle["get"], cycle["save"], cycle["dispose"]), (1, 1, 1), cycle)
+        self.assertEqual(cycle["open"], {"result": 1})
+        self.assertEqual(cycle["prompts"], [], "an edited document shows no prompt")
+        self.assertEqual(os.path.dirname(cycle["local"]), self.paths["tmp"])
+        self.assertEqual(self.ftp.read("docs/report.doc"), EDITED)
+        self.assertEqual(self.ftp.read("docs/report.doc.old"), "草稿".encode())
+        self.assertFalse(os.path.exists(os.path.join(self.ftp.root, "docs/report.doc.new")))
+        self.assertFalse(os.path.exists(cycle["local"]) or os.path.exists(cycle["moban"]))
+
+        unsaved = r["unsaved"]
+        self.assertEqual(unsaved["save"], 1, unsaved)
+        self.assertEqual(len(unsaved["prompts"]), 1, unsaved)
+        self.assertEqual(unsaved["prompts"][0]["title"], "KadroOA")
+        self.assertIn("要上传的文件和原来的文件最后修改时间一样", unsaved["prompts"][0]["text"])
+
+        progress = r["progress"]
+        self.assertEqual(progress["result"], 1)
+        done = [e["done"] for e in progress["events"]]
+        self.assertGreaterEqual(len(done), 2, progress)
+        self.assertEqual(done, sorted(done))
+        self.assertEqual((done[-1], progress["events"][-1]["total"]), (BIG, BIG))
+        self.assertEqual(progress["events"][-1]["method"], "GetFileToFile")
+        with open(os.path.join(self.paths["allowed"], "big.bin"), "rb") as f:
+            self.assertEqual(hashlib.sha256(f.read()).digest(), hashlib.sha256(self.big).digest())
+
+        refusals = r["refusals"]
+        for name, refused, target in (("server", "ftpServer", None), ("folder", "localFolder", "stolen.doc"),
+                                      ("program", "program", "/usr/bin/touch"), ("key", "registryKey", "Secret")):
+            self.assertEqual((refusals[name]["code"], refusals[name]["refused"]), ("TARGET_REFUSED", refused), name)
+            self.assertTrue(refusals[name]["isError"] and refusals[name]["message"])
+            if target:
+                self.assertIn(target, refusals[name]["target"])
+        self.assertEqual(self.trap.accepted, 0, "nothing reaches a server the policy does not list")
+        self.assertEqual(os.listdir(self.paths["outside"]), [])
+        self.assertIn("/usr/bin/editor", refusals["allowedKey"]["result"])
+        self.assertEqual(refusals["after"], {"result": 1}, "a refusal leaves the control as it was")
+
+        killed = r["killed"]
+        self.assertEqual((killed["killed"]["code"], killed["later"]["code"]), ("HOST_EXITED", "HOST_EXITED"), killed)
+        self.assertEqual(self.ftp.read("docs/kept.doc"), b"kept")
+        self.assertEqual(sorted(os.listdir(os.path.join(self.ftp.root, "docs"))),
+                         ["kept.doc", "report.doc", "report.doc.old", "same.doc", "same.doc.old"])
+
+        self.assertEqual(r["child"], {"result": 1})
+        self.assertTrue(r["closed"]["gone"], r["closed"])
+        self.assertLess(r["closed"]["seconds"], 10)
+
+        self.assertGreaterEqual(r["idle"]["seconds"], 60)
+        self.assertIn("错误号：12014", r["idle"]["result"]["result"])
+
+        other = r["other"]
+        self.assertEqual(other["status"]["code"], "EXTENSION_MISSING", other)
+        self.assertEqual(other["create"]["code"], "EXTENSION_MISSING", other)
+        self.assertEqual(other["heard"], [])
+        self.assertIsNotNone(self.other_started)
+        self.assertEqual(self.watcher.started_since(self.other_started), [], "no host for an unlisted origin")
+        # The control's temporary files are gone, but for the download of the host that was killed.
+        leftovers = [os.path.join(self.paths["tmp"], n) for n in os.listdir(self.paths["tmp"]) if n.startswith(("kad", "oam"))]
+        self.assertEqual(leftovers, [killed["local"]])
+        os.remove(killed["local"])
+
+    def reset_server(self):
+        for name in ("docs/report.doc.old", "docs/same.doc.old"):
+            try:
+                os.remove(os.path.join(self.ftp.root, name))
+            except FileNotFoundError:
+                pass
+        self.ftp.write("docs/report.doc", "草稿".encode())
+        self.ftp.write("docs/same.doc", b"unchanged")
+        for folder in ("allowed", "tmp"):
+            for name in os.listdir(self.paths[folder]):
+                if folder == "allowed" or name.startswith(("kad", "oam")):
+                    os.remove(os.path.join(self.paths[folder], name))
+
+    def test_chromium(self):
+        if "chromium" not in BROWSERS:
+            self.skipTest("not asked for")
+        self.reset_server()
+        self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "module")
+
+    def test_firefox(self):
+        if "firefox" not in BROWSERS:
+            self.skipTest("not asked for")
+        self.reset_server()
+        self.run_browser(browser_command("firefox", tempfile.mkdtemp(dir=self.dir)), "classic")
+
+
+def browser_command(browser, profile):
+    """A headless browser on a fresh profile, sending nothing beyond 127.0.0.1, allowing pop-ups from script."""
+    if browser == "chromium":
+        return ["/usr/lib/chromium/chromium", "--headless=new", "--no-sandbox", f"--user-data-dir={profile}",
+                "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9"]
+    with open(os.path.join(profile, "user.js"), "w") as f:
+        for name, value in (("network.proxy.type", 1), ("network.proxy.http", "127.0.0.1"),
+                            ("network.proxy.http_port", 9), ("network.proxy.ssl", "127.0.0.1"),
+                            ("network.proxy.ssl_port", 9), ("network.proxy.no_proxies_on", ""),
+                            ("dom.disable_open_during_load", False), ("browser.shell.checkDefaultBrowser", False),
+                            ("browser.startup.homepage_override.mstone", "ignore"),
+                            ("datareporting.policy.dataSubmissionEnabled", False)):
+            f.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
+    return ["firefox-esr", "--headless", "--no-remote", "--profile", profile]
+
+
+if __name__ == "__main__":
+    PACKAGE, BROWSERS = ARGUMENTS[0], ARGUMENTS[1:] or ["chromium", "firefox"]
+    # A time-out's SIGTERM unwinds like an error, so that the package, the server and the browsers go too.
+    signal.signal(signal.SIGTERM, lambda *_: (_ for _ in ()).throw(KeyboardInterrupt()))
+    try:
+        result = unittest.main(argv=sys.argv[:1], verbosity=2, exit=False).result
+    finally:
+        BrowserBridge.doClassCleanups()
+    sys.exit(not result.wasSuccessful())

@@ -1,0 +1,352 @@
+#include "host/jsonrpc/NativeHost.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstring>
+#include <thread>
+#include <vector>
+
+#include "control/KadroOcx.h"
+#include "desktop/Processes.h"
+#include "host/jsonrpc/Framing.h"
+#include "host/jsonrpc/JsonRpc.h"
+#include "host/jsonrpc/PolicyFile.h"
+#include "host/posix/AdminFiles.h"
+#include "host/posix/LocalPath.h"
+#include "host/posix/PosixPlatform.h"
+#include "host/posix/ftp/PosixFtpClient.h"
+#include "safety/BridgePolicy.h"
+#include "safety/basSafeCtl.h"
+
+namespace kadroo::jsonrpc {
+namespace {
+
+using nlohmann::json;
+using Clock = std::chrono::steady_clock;
+
+void Note(const std::string& text) {
+  const std::string line = "kadrooa: " + text + "\n";
+  (void)!::write(STDERR_FILENO, line.data(), line.size());
+}
+
+// Frames in from one descriptor and out to another.
+class Channel {
+ public:
+  Channel(int in, int out) : in_(in), out_(out) {}
+
+  // The next frame's body; false at the end of input, or on a frame too long to read, which ends the connection.
+  bool Read(std::string& body) {
+    for (;;) {
+      switch (reader_.Next(body)) {
+        case FrameReader::Status::kFrame: return true;
+        case FrameReader::Status::kTooLarge:
+          Note("a message over " + std::to_string(kMaxIncomingFrame) + " bytes: connection closed");
+          return false;
+        case FrameReader::Status::kNeedMore: break;
+      }
+      char buffer[65536];
+      const ssize_t n = ::read(in_, buffer, sizeof buffer);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) {
+        if (reader_.Partial()) Note("the input ended inside a message");
+        return false;
+      }
+      reader_.Feed(buffer, static_cast<size_t>(n));
+    }
+  }
+
+  // Writes one message; a response too long for the browser is replaced by an error. The browser gone, the
+  // host has no one left to serve and ends.
+  void Write(const json& message) {
+    std::string body = Server::Dump(message);
+    if (body.size() > kMaxOutgoingFrame) {
+      const json id = message.is_object() && message.contains("id") ? message["id"] : json();
+      const json data = {{"size", body.size()}, {"limit", kMaxOutgoingFrame}};
+      body = Server::Dump(ErrorResponse(id, kResponseTooLarge, "response too large", &data));
+    }
+    const std::string frame = EncodeFrame(body);
+    for (size_t done = 0; done < frame.size();) {
+      const ssize_t n = ::write(out_, frame.data() + done, frame.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) std::_Exit(0);
+      done += static_cast<size_t>(n);
+    }
+  }
+
+ private:
+  int in_, out_;
+  FrameReader reader_;
+};
+
+json Notification(const char* method, json params) {
+  return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
+}
+
+// The control on the Linux platform, with the browser in place of the terminal and the policy in front of every
+// target a page may name. It stands in for the platform's files and processes to see the control's own temporary
+// files made and to check the program a call would start.
+class Bridge final : public UserPrompt, public LocalFiles, public Processes, public posix::TransferObserver {
+ public:
+  Bridge(posix::PosixPlatform& host, int out, std::string version)
+      : host_(host),
+        channel_(STDIN_FILENO, out),
+        version_(std::move(version)),
+        platform_{host.platform().lastError, *this,    *this, host.platform().codePage,
+                  host.platform().ftp,       host.platform().registry, *this},
+        control_(platform_),
+        server_(control_, ServerOptions{.containerMethods = false,
+                                        .beforeCall = [this](std::string_view method, const json& params,
+                                                             const json& id) { BeforeCall(method, params, id); },
+                                        .afterCall = [this] { AfterCall(); }}) {
+    host_.ftp().SetTransferObserver(this);
+  }
+
+  int Run() {
+    WatchInput();
+    std::string body;
+    while (channel_.Read(body)) {
+      json message, error;
+      if (!Server::Parse(body, message, error)) {
+        channel_.Write(error);
+        continue;
+      }
+      if (message.is_null()) {  // an empty frame, or the text null
+        channel_.Write(ErrorResponse(nullptr, kInvalidRequest, "Invalid Request"));
+        continue;
+      }
+      const bool single = message.is_object();
+      const json id = single && message.contains("id") ? message["id"] : json();
+      const bool answered = !single || message.contains("id");
+      const json* method = single && message.contains("method") ? &message["method"] : nullptr;
+      if (method && *method == "kadrooa.hello") {
+        if (site_) {
+          channel_.Write(ErrorResponse(id, kInvalidRequest, "Invalid Request: the handshake was made already"));
+        } else if (!Hello(message, id)) {
+          return 0;
+        }
+        continue;
+      }
+      if (!site_) {
+        if (answered) channel_.Write(ErrorResponse(id, kHandshakeRequired, "handshake required"));
+        continue;
+      }
+      if (method && *method == "kadrooa.answer") continue;  // nothing waits for it any more
+      if (auto response = server_.Handle(message)) channel_.Write(*response);
+    }
+    return 0;
+  }
+
+  // UserPrompt: the page shows the message box; the call goes on once it answers.
+  void MessageBox(TextView prompt, TextView title) override {
+    const int number = ++prompts_;
+    channel_.Write(Notification("kadrooa.prompt", {{"prompt", number},
+                                                   {"title", ToUtf8Lossy(title)},
+                                                   {"text", ToUtf8Lossy(prompt)},
+                                                   {"call", call_}}));
+    std::string body;
+    for (;;) {
+      if (!channel_.Read(body)) std::_Exit(0);  // the page went away: the call is abandoned
+      json message, error;
+      if (!Server::Parse(body, message, error)) {
+        channel_.Write(error);
+        continue;
+      }
+      if (message.is_object() && message.value("method", json()) == "kadrooa.answer") {
+        const auto params = message.find("params");
+        if (params != message.end() && params->is_object() && params->value("prompt", json()) == number) return;
+        continue;
+      }
+      if (message.is_array() || (message.is_object() && message.contains("id"))) {
+        const json id = message.is_object() ? message["id"] : json();
+        channel_.Write(ErrorResponse(id, kAwaitingAnswer, "a call is waiting for a prompt's answer"));
+      }
+    }
+  }
+
+  // TransferObserver: a few times a second, and at the end.
+  void OnTransfer(uint64_t done, int64_t total, bool finished) override {
+    if (call_.is_null()) return;
+    const auto now = Clock::now();
+    if (!finished && now - lastProgress_ < std::chrono::milliseconds(200)) return;
+    lastProgress_ = now;
+    channel_.Write(Notification("kadrooa.progress", {{"call", call_}, {"done", done}, {"total", total}}));
+  }
+
+  // LocalFiles: the platform's, the control's own temporary files noted.
+  bool DeleteFile(TextView path) override { return files().DeleteFile(path); }
+  Handle FindFirstFile(TextView path, FindData& record) override { return files().FindFirstFile(path, record); }
+  void FindClose(Handle search) override { files().FindClose(search); }
+  Text GetTempPath() override { return files().GetTempPath(); }
+  std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override {
+    auto path = files().GetTempFileName(dir, prefix);
+    if (path) {
+      if (auto local = posix::ToLocalPath(platform_.codePage, *path)) {
+        if (auto resolved = posix::ResolvePath(*local)) temporaryFiles_.push_back(*resolved);
+      }
+    }
+    return path;
+  }
+  Text QuitScriptPath() override { return files().QuitScriptPath(); }
+  void WriteTextFile(TextView path, TextView line) override { files().WriteTextFile(path, line); }
+
+  // Processes: the platform's, a program checked first while a call that starts one runs.
+  int32_t PathFileExists(TextView path) override {
+    if (checkProgram_) CheckProgram(path);
+    return processes().PathFileExists(path);
+  }
+  void StartProcess(TextView application, TextView commandLine, int32_t showState) override {
+    if (checkProgram_) CheckProgram(application);
+    processes().StartProcess(application, commandLine, showState);
+  }
+
+ private:
+  LocalFiles& files() { return host_.platform().files; }
+  Processes& processes() { return host_.platform().processes; }
+
+  bool Hello(const json& message, const json& id) {
+    const auto params = message.find("params");
+    const json origin = params != message.end() && params->is_object() ? params->value("origin", json()) : json();
+    if (!origin.is_string()) {
+      channel_.Write(ErrorResponse(id, kInvalidParams, "Invalid params: the handshake names no origin"));
+      return true;
+    }
+    std::string problem;
+    const auto policy = LoadBridgePolicy(PolicyFilePath(), problem);
+    if (!policy) Note("policy refused, every site is refused: " + problem);
+    const auto site = policy ? policy->sites.find(origin.get<std::string>()) : decltype(policy->sites.end()){};
+    if (!policy || site == policy->sites.end()) {
+      const json data = {{"refused", "origin"}, {"target", origin}};
+      channel_.Write(ErrorResponse(id, kRefusedByPolicy,
+                                   "Refused by the administrator's policy: origin " + origin.get<std::string>(),
+                                   &data));
+      return false;
+    }
+    site_ = site->second;
+    channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"host", version_}, {"protocol", kBridgeProtocol}}}});
+    return true;
+  }
+
+  [[noreturn]] static void Refuse(const char* what, TextView target) { throw PolicyRefusal{what, ToUtf8Lossy(target)}; }
+
+  void CheckLocalPath(const Text& path) {
+    auto local = posix::ToLocalPath(platform_.codePage, path);
+    auto resolved = local ? posix::ResolvePath(*local) : std::nullopt;
+    if (resolved && (AllowsLocalPath(*site_, *resolved) ||
+                     std::find(temporaryFiles_.begin(), temporaryFiles_.end(), *resolved) != temporaryFiles_.end())) {
+      return;
+    }
+    Refuse("localFolder", path);
+  }
+
+  void CheckRegistryKey(const Text& key) {
+    if (!AllowsRegistryKey(*site_, key)) Refuse("registryKey", key);
+  }
+
+  void CheckProgram(TextView path) {
+    auto local = posix::ToLocalPath(platform_.codePage, path);
+    auto resolved = local ? posix::ResolveFolderOf(*local) : std::nullopt;
+    if (!resolved || !AllowsProgram(*site_, *resolved)) Refuse("program", path);
+  }
+
+  void BeforeCall(std::string_view method, const json& params, const json& id) {
+    busy_ = true;
+    if (inputClosed_) std::_Exit(0);
+    call_ = id;
+    lastProgress_ = Clock::now();
+    const auto text = [&](size_t i) { return ArgumentAsText(params.at(i)); };
+    if (method == "setparm") {
+      // Where the control will connect, found by the control's own reading of the parameter string.
+      KadroOcx scratch(platform_);
+      scratch.setparm(text(0), text(1), ArgumentAsLong(params.at(2)));
+      const Text& server = scratch.state().sServer;
+      const auto target = ConnectionTarget(server);
+      if (target && !AllowsFtpServer(*site_, *target)) {
+        throw PolicyRefusal{"ftpServer", target->host.empty() ? ToUtf8Lossy(server) : Describe(*target)};
+      }
+    } else if (method == "GetFileToFile") {
+      CheckLocalPath(text(1));
+    } else if (method == "PutFile") {
+      if (const Text local = text(0); !local.empty()) CheckLocalPath(local);
+    } else if (method == "setLocalFile") {
+      CheckLocalPath(text(0));
+    } else if (method == "GetAllRegValue") {
+      CheckRegistryKey(text(0));
+    } else if (method == "OpenExefileByReg") {
+      CheckRegistryKey(text(0));
+      checkProgram_ = true;
+    } else if (method == "OpenExefile") {
+      checkProgram_ = true;
+    }
+  }
+
+  void AfterCall() {
+    checkProgram_ = false;
+    call_ = nullptr;
+    busy_ = false;
+  }
+
+  // The browser closes standard input when the page goes; a call that is running then (a long transfer) is
+  // abandoned at once, as if the process had been killed, instead of keeping the host alive till it ends.
+  void WatchInput() {
+    std::thread([this] {
+      pollfd watched{STDIN_FILENO, 0, 0};
+      while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
+      }
+      inputClosed_ = true;
+      if (busy_) std::_Exit(0);
+    }).detach();
+  }
+
+  posix::PosixPlatform& host_;
+  Channel channel_;
+  std::string version_;
+  Platform platform_;
+  KadroOcx control_;
+  Server server_;
+  std::optional<SitePolicy> site_;
+  std::vector<std::string> temporaryFiles_;
+  json call_;
+  int prompts_ = 0;
+  bool checkProgram_ = false;
+  Clock::time_point lastProgress_;
+  std::atomic<bool> busy_{false};
+  std::atomic<bool> inputClosed_{false};
+};
+
+}  // namespace
+
+bool StartedByBrowser(int argc, char** argv) {
+  if (argc >= 2 && std::strncmp(argv[1], "chrome-extension://", 19) == 0) return true;
+  if (argc == 3) {
+    const size_t length = std::strlen(argv[1]);
+    return length > 5 && std::strcmp(argv[1] + length - 5, ".json") == 0;
+  }
+  return false;
+}
+
+int RunNativeHost(const std::string& version) {
+  ::signal(SIGPIPE, SIG_IGN);
+  // Frames go to a descriptor of their own; whatever else writes to standard output (a library, a program that
+  // inherits it) lands in the browser's log with standard error instead of breaking the stream.
+  const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+  if (out < 0 || (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 && ::dup2(null, STDOUT_FILENO) < 0)) {
+    Note("cannot set up standard output");
+    return 1;
+  }
+  if (null >= 0) ::close(null);
+  basSafeCtl::ThreadStartup();
+  posix::PosixPlatform host;
+  Bridge bridge(host, out, version);
+  return bridge.Run();
+}
+
+}  // namespace kadroo::jsonrpc

@@ -1,0 +1,90 @@
+// The administrator's policy for pages: servers compared as where the control connects, registry keys by whole
+// components in any letter case, local paths after links and ".." are resolved.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "host/jsonrpc/PolicyFile.h"
+#include "host/posix/AdminFiles.h"
+#include "safety/BridgePolicy.h"
+#include "support/TempDir.h"
+
+namespace kadroo {
+namespace {
+
+SitePolicy Site(const std::string& json, const std::string& home = "/home/clerk") {
+  std::string problem;
+  auto policy = jsonrpc::ParseBridgePolicy(R"({"sites":{"https://oa":)" + json + "}}", home, problem);
+  EXPECT_TRUE(policy.has_value()) << problem;
+  return policy ? policy->sites.at("https://oa") : SitePolicy{};
+}
+
+bool Server(const SitePolicy& site, TextView parm) {
+  auto target = ConnectionTarget(parm);
+  return target && AllowsFtpServer(site, *target);
+}
+
+TEST(BridgePolicyTest, ServersCompareAsHostAndPort) {
+  const SitePolicy site = Site(R"({"ftpServers":["Files.Example.org:2121","plain.example.org","[::1]:2100"]})");
+  for (TextView allowed : {u"files.example.org:2121", u"FILES.example.ORG:02121", u"files.example.org:2121.4",
+                           u"files.example.org:&H849", u"plain.example.org", u"plain.example.org:21",
+                           u"plain.example.org:0", u"[0:0::1]:2100", u"[::0.0.0.1]:2100"}) {
+    EXPECT_TRUE(Server(site, allowed)) << ToUtf8Lossy(allowed);
+  }
+  for (TextView refused : {u"files.example.org", u"files.example.org:21", u"files.example.org.evil:2121",
+                           u"plain.example.org:2121", u"plain.example.org:99999", u"[::1]", u"::1:2100",
+                           u"[::2]:2100", u":2121", u"evil@files.example.org:2121"}) {
+    EXPECT_FALSE(Server(site, refused)) << ToUtf8Lossy(refused);
+  }
+  EXPECT_FALSE(ConnectionTarget(u"").has_value()) << "an empty server connects nowhere";
+  std::string problem;
+  for (const char* bad : {"files.example.org:", "files.example.org:65536", "[::1", "[zz::1]:21", "a b:21", ":21"}) {
+    EXPECT_FALSE(ParseFtpServerEntry(bad).has_value()) << bad;
+    EXPECT_FALSE(jsonrpc::ParseBridgePolicy(std::string(R"({"sites":{"o":{"ftpServers":[")") + bad + "\"]}}}", "/",
+                                            problem))
+        << "one bad entry refuses the whole policy";
+  }
+}
+
+TEST(BridgePolicyTest, RegistryKeysArePrefixesOfWholeComponents) {
+  const SitePolicy site = Site(R"({"registryKeys":["HKLM\\SOFTWARE\\Example\\Editor\\"]})");
+  for (TextView allowed : {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor", u"hkey_local_machine\\software\\EXAMPLE\\editor\\",
+                           u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor\\Sub\\Deeper"}) {
+    EXPECT_TRUE(AllowsRegistryKey(site, allowed)) << ToUtf8Lossy(allowed);
+  }
+  for (TextView refused : {u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\EditorX", u"HKEY_LOCAL_MACHINE\\SOFTWARE\\Example",
+                           u"HKEY_CURRENT_USER\\SOFTWARE\\Example\\Editor", u"HKLM\\SOFTWARE\\Example\\Editor",
+                           u"HKEY_LOCAL_MACHINE", u""}) {
+    EXPECT_FALSE(AllowsRegistryKey(site, refused)) << ToUtf8Lossy(refused);
+  }
+}
+
+TEST(BridgePolicyTest, LocalPathsAndProgramsAfterLinksAndDots) {
+  namespace fs = std::filesystem;
+  testing::TempDir dir;
+  fs::create_directories(dir / "home/OA/sub");
+  fs::create_directories(dir / "real");
+  fs::create_directory_symlink(dir / "real", dir / "home/Docs");       // a listed folder that is a link
+  fs::create_directory_symlink("/etc", dir / "home/OA/out");           // a link inside that leads out
+  fs::create_symlink(dir / "nowhere", dir / "home/OA/dangling");
+  const SitePolicy site =
+      Site(R"({"localFolders":["~/OA","~/Docs/"],"programs":["~/OA/sub/../editor"]})", (dir / "home").string());
+  const std::string home = (dir / "home").string();
+  for (std::string allowed : {"/OA/new.doc", "/OA/sub/x.doc", "/OA/sub/../y.doc", "/Docs/z.doc", "/../home/OA/a"}) {
+    auto resolved = posix::ResolvePath(home + allowed);
+    EXPECT_TRUE(resolved && AllowsLocalPath(site, *resolved)) << allowed;
+  }
+  EXPECT_TRUE(AllowsLocalPath(site, *posix::ResolvePath((dir / "real/w.doc").string())));
+  for (std::string refused : {"/OA", "/OA/../x.doc", "/OA/out/passwd", "/OA/out/new", "/OA/dangling",
+                              "/OA/missing/x.doc", "/OAX/x.doc"}) {
+    auto resolved = posix::ResolvePath(home + refused);
+    EXPECT_FALSE(resolved && AllowsLocalPath(site, *resolved)) << refused;
+  }
+  EXPECT_TRUE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/OA/editor")));
+  EXPECT_TRUE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/../home/OA/./editor")));
+  EXPECT_FALSE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/OA/sub/editor")));
+  EXPECT_FALSE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/OA/editor2")));
+}
+
+}  // namespace
+}  // namespace kadroo
