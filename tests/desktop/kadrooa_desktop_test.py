@@ -72,13 +72,7 @@ class DesktopHostTest(unittest.TestCase):
         self.assertEqual(replies[0]["result"], 1)
         self.assertEqual(replies[1]["result"], -1)
         self.assertEqual(replies[2]["result"], "文件不存在：/no/such/program")
-        deadline = time.monotonic() + 30
-        while not os.path.exists(self.record):
-            self.assertLess(time.monotonic(), deadline, "the program never ran")
-            time.sleep(0.01)
-        with open(self.record) as f:
-            args = [bytes.fromhex(line[4:].strip()).decode() for line in f if line.startswith("arg=")]
-        self.assertEqual(args, [directory + "/" + name, "two words", "$(x)"])
+        self.assertEqual(self.wait_for_record(), [directory + "/" + name, "two words", "$(x)"])
 
     def wait_for_record(self):
         deadline = time.monotonic() + 30
