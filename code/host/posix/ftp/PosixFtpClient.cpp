@@ -39,7 +39,10 @@ constexpr int32_t ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
 constexpr size_t kMaxReplySize = 1 << 20;   // a server that talks more than this in one reply is broken
 constexpr uint64_t kMaxListing = 4 << 20;   // a directory listing read to find one entry
 constexpr size_t kSpliceChunk = 1 << 20;    // one pipe's worth
-constexpr size_t kCopyBuffer = 256 << 10;   // uploads, and downloads where splice is not offered
+constexpr size_t kCopyBuffer = 256 << 10;   // downloads where splice is not offered
+// Uploads: small enough to stay in the core's cache between read and send, large enough that the calls cost little
+// (16 KiB took about two thirds more CPU per GiB).
+constexpr size_t kSendBuffer = 64 << 10;
 constexpr milliseconds kQuitWait{5'000};    // closing never hangs for a full reply timeout
 
 class Fd {
@@ -273,9 +276,9 @@ void ReceiveToFile(int socket, int file, Flow& flow) {
 
 // read and send rather than sendfile: into a server on the same machine, sendfile measured a third slower.
 void CopyFileToSocket(int file, int socket, Flow& flow) {
-  auto buffer = std::make_unique<char[]>(kCopyBuffer);
+  auto buffer = std::make_unique<char[]>(kSendBuffer);
   for (;;) {
-    const ssize_t n = ::read(file, buffer.get(), kCopyBuffer);
+    const ssize_t n = ::read(file, buffer.get(), kSendBuffer);
     if (n == 0) return;
     if (n < 0) {
       if (errno == EINTR) continue;
