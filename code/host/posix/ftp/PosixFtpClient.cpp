@@ -41,7 +41,7 @@ constexpr uint64_t kMaxListing = 4 << 20;   // a directory listing read to find 
 constexpr size_t kSpliceChunk = 1 << 20;    // one pipe's worth
 constexpr size_t kCopyBuffer = 256 << 10;   // downloads where splice is not offered
 // Uploads: small enough to stay in the core's cache between read and send, large enough that the calls cost little
-// (16 KiB took about two thirds more CPU per GiB).
+// (16 KiB took about three quarters more CPU per GiB).
 constexpr size_t kSendBuffer = 64 << 10;
 constexpr milliseconds kQuitWait{5'000};    // closing never hangs for a full reply timeout
 
