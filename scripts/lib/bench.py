@@ -17,6 +17,7 @@ import pwd
 import re
 import signal
 import statistics
+import struct
 import subprocess
 import sys
 import threading
@@ -88,10 +89,12 @@ def kill_live_processes():
 
 
 class Measurement:
-    """One client process: wall-clock seconds, peak RSS in KiB and CPU seconds (user + system)."""
+    """One client process: wall-clock seconds, peak RSS in KiB and CPU seconds (user + system); `window` is its
+    start and end on the system clock, `data` the seconds of its data phase once the capture gave them."""
 
-    def __init__(self, wall, rss_kib, cpu):
-        self.wall, self.rss_kib, self.cpu = wall, rss_kib, cpu
+    def __init__(self, wall, rss_kib, cpu, window):
+        self.wall, self.rss_kib, self.cpu, self.window = wall, rss_kib, cpu, window
+        self.data = None
 
 
 def run_measured(cfg, cmd, size, env=None):
@@ -101,12 +104,14 @@ def run_measured(cfg, cmd, size, env=None):
     out_path = os.path.join(cfg.work, "stdout.txt")
     err_path = os.path.join(cfg.work, "stderr.txt")
     with open(out_path, "wb") as out, open(err_path, "wb") as err:
-        start = time.perf_counter()
+        start, started = time.perf_counter(), time.time()
         process = subprocess.Popen(["/usr/bin/time", "-v", "-o", time_path, "--"] + cmd, stdin=subprocess.DEVNULL,
                                    stdout=out, stderr=err, env=env, start_new_session=True)
         _live.add(process)
         # A blocking wait, so that the end is seen at once: Popen.wait with a timeout polls with sleeps of up to
-        # 50 ms, which would show in every figure. A timer kills the process if it runs too long.
+        # 50 ms, which would show in every figure. A timer kills the process if it runs too long. wait4 gives the
+        # CPU time to the microsecond (time's own, about a millisecond, included; it prints hundredths); the peak
+        # RSS comes from time, since a child's maximum counts the forking parent's memory from before its exec.
         expired = threading.Event()
 
         def expire():
@@ -116,11 +121,17 @@ def run_measured(cfg, cmd, size, env=None):
         watchdog = threading.Timer(cfg.timeout(size), expire)
         watchdog.start()
         try:
-            status = process.wait()
+            while True:
+                try:
+                    _, wait_status, usage = os.wait4(process.pid, 0)
+                    break
+                except InterruptedError:
+                    continue
+            process.returncode = status = os.waitstatus_to_exitcode(wait_status)
         finally:
             watchdog.cancel()
             _live.discard(process)
-        wall = time.perf_counter() - start
+        wall, ended = time.perf_counter() - start, time.time()
         if expired.is_set():
             raise Failure(f"{cmd[0]} did not finish within {cfg.timeout(size):.0f} s")
     with open(out_path, "rb") as f:
@@ -130,16 +141,10 @@ def run_measured(cfg, cmd, size, env=None):
     if status != 0:
         raise Failure(f"{os.path.basename(cmd[0])} exited with {status}: {stderr[-500:]}")
     with open(time_path) as f:
-        report = f.read()
-
-    def field(name):
-        match = re.search(r"^\s*" + re.escape(name) + r": (\S+)$", report, re.M)
-        if not match:
-            raise Failure(f"/usr/bin/time gave no '{name}'")
-        return float(match.group(1))
-
-    cpu = field("User time (seconds)") + field("System time (seconds)")
-    return Measurement(wall, field("Maximum resident set size (kbytes)"), cpu), stdout
+        rss = re.search(r"^\s*Maximum resident set size \(kbytes\): (\d+)$", f.read(), re.M)
+    if not rss:
+        raise Failure("/usr/bin/time gave no peak RSS")
+    return Measurement(wall, int(rss.group(1)), usage.ru_utime + usage.ru_stime, (started, ended)), stdout
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -177,6 +182,110 @@ def put_server_file(cfg, path, content):
     with open(path, "wb") as f:
         f.write(content)
     os.chown(path, cfg.uid, cfg.gid)
+
+
+# ---------------------------------------------------------------------------------------------------------------
+# The data phase: the server's replies on the control connections, captured on lo
+
+class ControlCapture:
+    """tcpdump on lo keeps the segments that the server sends from its control port (the kernel's filter drops
+    the data connections' segments before they are copied), so that each client's data phase can be timed from the
+    server's own replies: from its preliminary reply (150 or 125) to the 226 or 250 that follows it. Every client is
+    timed the same way, apart from what it does before and after (login, size check, renames, quit)."""
+
+    LINK_HEADER = {1: 14, 113: 16, 276: 20, 0: 4}  # Ethernet (lo), Linux cooked v1 and v2, BSD loopback
+
+    def __init__(self, cfg):
+        self.cfg = cfg
+        self.path = os.path.join(cfg.work, "control.pcap")
+        self.process = None
+        self.error = None
+
+    def start(self):
+        remove(self.path)
+        try:
+            self.process = subprocess.Popen(
+                ["tcpdump", "-i", "lo", "-n", "-U", "-s", "256", "-Z", "root", "-w", self.path,
+                 f"tcp and src host 127.0.0.1 and src port {self.cfg.port}"],
+                stdin=subprocess.DEVNULL, stdout=subprocess.DEVNULL, stderr=subprocess.PIPE, start_new_session=True)
+        except OSError as error:
+            self.error = str(error)
+            return
+        _live.add(self.process)
+        for _ in range(50):  # it writes the file's header once it listens
+            if os.path.exists(self.path) and os.path.getsize(self.path) >= 24 or self.process.poll() is not None:
+                break
+            time.sleep(0.1)
+        if self.process.poll() is not None:
+            self.error = self.process.stderr.read().decode(errors="replace").strip()[-300:]
+
+    def stop(self):
+        """Stops the capture; gives [(time, client port, reply code)] in time order, or None."""
+        if not self.process:
+            return None
+        time.sleep(0.2)  # the last replies reach the file
+        self.process.send_signal(signal.SIGINT)
+        try:
+            self.process.wait(timeout=10)
+        except subprocess.TimeoutExpired:
+            _kill_group(self.process)
+            self.process.wait()
+        _live.discard(self.process)
+        if self.error:
+            return None
+        try:
+            with open(self.path, "rb") as f:
+                return self.replies(f.read())
+        except (OSError, ValueError) as error:
+            self.error = str(error)
+            return None
+        finally:
+            remove(self.path)
+
+    @classmethod
+    def replies(cls, data):
+        magic = data[:4]
+        order = {b"\xd4\xc3\xb2\xa1": "<", b"\x4d\x3c\xb2\xa1": "<",
+                 b"\xa1\xb2\xc3\xd4": ">", b"\xa1\xb2\x3c\x4d": ">"}.get(magic)
+        if not order:
+            raise ValueError("not a pcap file")
+        scale = 1e-9 if magic in (b"\x4d\x3c\xb2\xa1", b"\xa1\xb2\x3c\x4d") else 1e-6
+        link = struct.unpack(order + "I", data[20:24])[0]
+        if link not in cls.LINK_HEADER:
+            raise ValueError(f"link type {link}")
+        found = []
+        offset = 24
+        while offset + 16 <= len(data):
+            seconds, fraction, captured, _ = struct.unpack(order + "IIII", data[offset:offset + 16])
+            packet = data[offset + 16:offset + 16 + captured]
+            offset += 16 + captured
+            ip = packet[cls.LINK_HEADER[link]:]
+            if len(ip) < 20 or ip[0] >> 4 != 4 or ip[9] != 6:
+                continue
+            tcp = ip[(ip[0] & 15) * 4:]
+            if len(tcp) < 20:
+                continue
+            client_port = struct.unpack(">H", tcp[2:4])[0]
+            payload = tcp[(tcp[12] >> 4) * 4:]
+            for line in payload.split(b"\n"):
+                if len(line) >= 4 and line[:3].isdigit() and line[3:4] == b" ":
+                    found.append((seconds + fraction * scale, client_port, int(line[:3])))
+        return found
+
+    @staticmethod
+    def assign(replies, measurements):
+        """Gives each measurement the seconds from the first preliminary reply within its run (one client runs at
+        a time) to the final reply that ends that transfer on the same connection."""
+        for m in measurements:
+            start, end = m.window
+            mine = [r for r in replies if start <= r[0] <= end]
+            begun = None
+            for when, port, code in mine:
+                if begun is None and code in (125, 150):
+                    begun = (when, port)
+                elif begun and port == begun[1] and code in (226, 250):
+                    m.data = when - begun[0]
+                    break
 
 
 # ---------------------------------------------------------------------------------------------------------------
@@ -369,6 +478,7 @@ class Bench:
         self.failed = False         # a transfer failed or gave wrong bytes
         self.bulk = {}              # (op, mode, client) -> [Measurement]
         self.bulk_failures = {}
+        self.row_load = {}          # op -> load average when its row ended
         self.small = {}             # (op, "passive", "kadrooa") -> [Measurement] at SMALL_SIZE
         self.loopback = {}
         self.edit = {}
@@ -426,6 +536,8 @@ class Bench:
         cfg = self.cfg
         progress(f"preparing a {size_text(cfg.size)} random file on tmpfs")
         big = Transfer(cfg, cfg.size, "bulk")
+        capture = ControlCapture(cfg)
+        capture.start()
         for op in ops:
             progress(f"row {1 if op == 'get' else 2}: bulk {'download' if op == 'get' else 'upload'}, "
                      f"{size_text(cfg.size)}")
@@ -436,7 +548,13 @@ class Bench:
                 lambda cell: f"{cell[2]} {cell[1]}", self.show_measurement(cfg.size))
             self.bulk.update(results)
             self.bulk_failures.update(failures)
+            self.row_load[op] = os.getloadavg()[0]
             self.failed |= bool(failures)
+        replies = capture.stop()
+        if replies is None:
+            self.notes.append(f"the data phase was not timed: tcpdump on lo failed: {capture.error or '?'}")
+        else:
+            ControlCapture.assign(replies, [m for runs in self.bulk.values() for m in runs])
         for path in (big.server_path, big.local_source):
             remove(path)
 
@@ -468,8 +586,11 @@ class Bench:
                       if self.bulk.get((op, mode, p))]
         return max(candidates)[1] if candidates else None
 
-    def pair_ratios(self, op, mode, peer):
+    def pair_ratios(self, op, mode, peer, data=False):
+        """kadrooa's speed over the peer's, per run; of the data phases alone when `data`."""
         k, p = self.bulk.get((op, mode, "kadrooa"), []), self.bulk.get((op, mode, peer), [])
+        if data:
+            return [b.data / a.data for a, b in zip(k, p) if a.data and b.data]
         n = min(len(k), len(p))
         return [mbps(self.cfg.size, k[i]) / mbps(self.cfg.size, p[i]) for i in range(n)]
 
@@ -481,8 +602,9 @@ class Bench:
                  f"Bulk upload, {{}} from tmpfs to {server} (kadrooa: PutFile with its verify-and-swap)")
         self.emit(f"### {number}. {title.format(size_text(cfg.size))}")
         self.emit()
-        self.emit("| Mode | Client | MB/s median | MB/s min–max | kadrooa / best peer, median of per-run ratios |")
-        self.emit("|---|---|---:|---:|---|")
+        self.emit("| Mode | Client | MB/s median | MB/s min–max | CPU s/GiB median | Data phase MB/s median | "
+                  "Outside it, ms median | kadrooa / best peer, median of per-run ratios | Data phase alone |")
+        self.emit("|---|---|---:|---:|---:|---:|---:|---|---|")
         for mode in MODES:
             peer = self.best_peer(op, mode)
             for client in CLIENTS:
@@ -497,23 +619,36 @@ class Bench:
                 if client == "lftp" and op == "put":
                     name = name.replace("lftp", "lftp `put`")
                 if client == "kadrooa" and not self.kadrooa_can(OP_METHOD[op]):
-                    self.emit(f"| {mode} | {name} | FAILED | method missing | — |")
+                    self.emit(f"| {mode} | {name} | FAILED | method missing | | | | — | — |")
                     continue
                 if cell in self.bulk_failures:
                     note = self.failure_note(f"{client} {'download' if op == 'get' else 'upload'} ({mode})",
                                              self.bulk_failures[cell])
-                    self.emit(f"| {mode} | {name} | FAILED | see note {note} | — |")
+                    self.emit(f"| {mode} | {name} | FAILED | see note {note} | | | | — | — |")
                     continue
-                rates = [mbps(cfg.size, m) for m in self.bulk.get(cell, [])]
+                runs = self.bulk.get(cell, [])
+                rates = [mbps(cfg.size, m) for m in runs]
                 if not rates:
                     continue
-                ratio = "—"
+                cpu = f2(median([m.cpu / (cfg.size / GiB) for m in runs]))
+                phases = [m for m in runs if m.data]
+                data = f0(median([cfg.size / m.data / MB for m in phases])) if phases else "—"
+                outside = f0(median([(m.wall - m.data) * 1000 for m in phases])) if phases else "—"
+                ratio = data_ratio = "—"
                 if client == "kadrooa" and peer:
                     ratios = self.pair_ratios(op, mode, peer)
                     ratio = f"{ratio_text(ratios)} vs {peer}" if ratios else "—"
+                    ratios = self.pair_ratios(op, mode, peer, data=True)
+                    data_ratio = f"{ratio_text(ratios)} vs {peer}" if ratios else "—"
                 elif client == peer:
-                    ratio = "best peer"
-                self.emit(f"| {mode} | {name} | {f0(median(rates))} | {span(rates, f0)} | {ratio} |")
+                    ratio = data_ratio = "best peer"
+                self.emit(f"| {mode} | {name} | {f0(median(rates))} | {span(rates, f0)} | {cpu} | {data} | "
+                          f"{outside} | {ratio} | {data_ratio} |")
+        self.emit()
+        self.emit("CPU s/GiB: user + system time of the client process alone. Data phase: from the server's 150 (or "
+                  "125) to its 226 on the control connection, as captured on lo; outside it: the rest of the "
+                  "process's wall time (start, login, commands before and after the transfer, quit)."
+                  + (f" Load average when the row ended: {self.row_load[op]:.2f}." if op in self.row_load else ""))
         self.emit()
 
     def bulk_targets(self, op):

@@ -6,7 +6,10 @@
 
 namespace kadroo::posix {
 
-constexpr size_t kCopyBuffer = 256 << 10;  // uploads, and downloads where splice is not offered
+constexpr size_t kCopyBuffer = 256 << 10;  // downloads where splice is not offered
+// Uploads: small enough to stay in the core's cache between read and send, large enough that the calls cost little
+// (16 KiB took about three quarters more CPU per GiB).
+constexpr size_t kSendBuffer = 64 << 10;
 
 // How a stream between a socket and a file ended.
 // Told how a download or an upload advances, after each piece the data connection moves, and once more when
