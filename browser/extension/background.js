@@ -7,11 +7,14 @@ const PROTOCOL = 1;
 const VERSION = api.runtime.getManifest().version;
 
 // The origins the administrator listed: the "origins" of the extension's managed storage, which the browsers fill
-// from their policy files; where that is empty or does not answer (Chromium 156 on Linux leaves it so), the
-// package's reader of the same policy, a native program that does nothing else. Nothing is listed without either.
+// from their policy files, or the package's reader of the same policy, a native program that does nothing else
+// (Chromium 156 on Linux never answers the first). Both are asked at once and the first list that names any origin
+// is taken. Nothing is listed without either. The host reads the policy itself before it serves a page, so the
+// list here only spares an unlisted page a host; a page listed before may go on at once while it is read again.
 const ORIGINS_READER = "org.kadrooa.origins";
 const READ_AGAIN_MS = 60000;
 let cached = null;  // {origins, at}
+let reading = null;
 
 function withTimeout(promise, ms) {
   return Promise.race([promise, new Promise((resolve) => setTimeout(() => resolve(undefined), ms))]);
@@ -21,24 +24,36 @@ function originList(value) {
   return Array.isArray(value) ? value.filter((o) => typeof o === "string") : null;
 }
 
-async function readOrigins() {
-  try {
-    const managed = originList((await withTimeout(api.storage.managed.get("origins"), 500))?.origins);
-    if (managed && managed.length) return managed;
-  } catch {
-    // no managed storage in this browser: ask the reader
-  }
-  try {
-    const answer = await withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, {}), 5000);
-    return originList(answer?.origins) || [];
-  } catch {
-    return [];
-  }
+function readOrigins() {
+  return new Promise((resolve) => {
+    let left = 2;
+    const take = (list) => {
+      if (list && list.length) resolve(list);
+      else if (--left === 0) resolve([]);
+    };
+    withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
+      .then((value) => take(originList(value?.origins)), () => take(null));
+    withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, {}), 5000)
+      .then((answer) => take(originList(answer?.origins)), () => take(null));
+  });
 }
 
-async function listedOrigins() {
-  if (!cached || Date.now() - cached.at > READ_AGAIN_MS) cached = { origins: await readOrigins(), at: Date.now() };
-  return cached.origins;
+function readAgain() {
+  reading ??= readOrigins().then((origins) => {
+    cached = { origins, at: Date.now() };
+    reading = null;
+    return origins;
+  });
+  return reading;
+}
+
+async function isListed(origin) {
+  const fresh = cached && Date.now() - cached.at <= READ_AGAIN_MS;
+  if (cached?.origins.includes(origin)) {
+    if (!fresh) readAgain();
+    return true;
+  }
+  return !fresh && (await readAgain()).includes(origin);
 }
 
 // The origin of the page's top-level document, as the browser reports it.
@@ -84,10 +99,10 @@ function serve(page, origin) {
 api.runtime.onConnect.addListener(async (page) => {
   if (page.name !== "kadrooa") return page.disconnect();
   const origin = senderOrigin(page.sender);
-  const listed = origin !== null && (await listedOrigins()).includes(origin);
+  const listed = origin !== null && (await isListed(origin));
   // An unlisted page hears nothing back, and no host is started for it.
   if (!listed) return page.disconnect();
   serve(page, origin);
 });
 
-listedOrigins();  // read once when the worker starts, so that a page's first call does not wait for it
+readAgain();  // read once when the worker starts, so that a page's first call does not wait for it
