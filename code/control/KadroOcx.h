@@ -2,6 +2,7 @@
 // KadroOcx: the scriptable control as a plain object. Hosts (the COM server, the JSON-RPC host) call its public
 // methods; every platform call goes through the Platform it was given.
 #include <cstdint>
+#include <utility>
 
 #include "control/Platform.h"
 #include "control/RuntimeError.h"
@@ -60,6 +61,11 @@ class KadroOcx : private KadroOcxState {
 
  private:
   static Text GetParmValue(TextView text, TextView key, TextView delimiter);
+  // Keeps `message` for getErrorMsg and gives the result of a call that failed.
+  int32_t Fail(Text message) {
+    sErrorMsg = std::move(message);
+    return -1;
+  }
 
   int32_t ConnectServer();
   int32_t DisconnectServer();

@@ -28,8 +28,7 @@ int32_t KadroOcx::OpenExefile(Text filepath, Text parm) {
     platform_.processes.StartProcess(filepath, commandLine, SW_SHOWMINIMIZED);
     return 1;
   }
-  sErrorMsg = u"文件不存在：" + filepath;
-  return -1;
+  return Fail(u"文件不存在：" + filepath);
 }
 
 int32_t KadroOcx::OpenExefileByReg(Text regkey, Text regValuename, Text parm, Text exefilename) {

@@ -48,10 +48,7 @@ int32_t KadroOcx::ParseRegKey(TextView sKey, uint32_t& hRoot, Text& sHead, Text&
   for (const auto& candidate : kRootKeyNames) {
     if (sHead == candidate.name) root = &candidate;
   }
-  if (root == nullptr) {
-    sErrorMsg = u"注册表key值头不合法：" + sHead;
-    return -1;
-  }
+  if (root == nullptr) return Fail(u"注册表key值头不合法：" + sHead);
   hRoot = root->key;
   if (sKey.size() == sHead.size()) Raise(ErrorNumber::kInvalidProcedureCall);  // no backslash: length -1
   sSub = Text(sKey.substr(sHead.size() + 1));
@@ -68,18 +65,14 @@ int32_t KadroOcx::ReadRegValue(TextView sKey, TextView sValueName, Text& sValue)
   OpenedKey key(registry);
   // A text the code page cannot carry names no key and no value, as a lookup of its replacement would not.
   const auto sub = platform_.codePage.ToAnsi(sSub);
-  if (!sub || registry.RegOpenKey(hRoot, *sub, key.handle()) != ERROR_SUCCESS) {
-    sErrorMsg = OpenFailure(sHead, sSub);
-    return -1;
-  }
+  if (!sub || registry.RegOpenKey(hRoot, *sub, key.handle()) != ERROR_SUCCESS) return Fail(OpenFailure(sHead, sSub));
   key.MarkOpen();
 
   const auto name = platform_.codePage.ToAnsi(sValueName);
   uint32_t type = 0;
   uint32_t size = 0;
   if (!name || registry.RegQueryValueEx(key.handle(), *name, &type, nullptr, &size) != ERROR_SUCCESS) {
-    sErrorMsg = u"RegQueryValueEx出错：valuename=" + Text(sValueName);
-    return -1;
+    return Fail(u"RegQueryValueEx出错：valuename=" + Text(sValueName));
   }
   std::vector<char> buffer(size, '\0');
   registry.RegQueryValueEx(key.handle(), *name, &type, reinterpret_cast<uint8_t*>(buffer.data()), &size);

@@ -27,10 +27,7 @@ int32_t KadroOcx::getFile(const Text& szremotefile, const Text& asMobanFile) {
 
 int32_t KadroOcx::GetFileToFile(const Text& rfilepath, const Text& lfilepath) {
   if (ConnectServer() == -1) return -1;
-  if (rfilepath.empty()) {
-    sErrorMsg = u"参数错误，没有指定远程文件路径";
-    return -1;
-  }
+  if (rfilepath.empty()) return Fail(u"参数错误，没有指定远程文件路径");
   sRemoteFile = rfilepath;
   sLocalFile = lfilepath;
   if (DownloadFile() == -1) return -1;
@@ -39,18 +36,9 @@ int32_t KadroOcx::GetFileToFile(const Text& rfilepath, const Text& lfilepath) {
 }
 
 int32_t KadroOcx::DownloadFile() {
-  if (sRemoteFile.empty()) {
-    sErrorMsg = u"无远程文件名参数";
-    return -1;
-  }
-  if (sLocalFile.empty()) {
-    sErrorMsg = u"无本地文件名参数";
-    return -1;
-  }
-  if (hConnect <= 0) {
-    sErrorMsg = u"服务器未连接";
-    return -1;
-  }
+  if (sRemoteFile.empty()) return Fail(u"无远程文件名参数");
+  if (sLocalFile.empty()) return Fail(u"无本地文件名参数");
+  if (hConnect <= 0) return Fail(u"服务器未连接");
   RunFtpQuitScript();
 
   auto transfer = [&] {
@@ -90,10 +78,6 @@ int32_t KadroOcx::DownloadFile() {
     platform_.files.FindClose(search);
     return true;
   };
-  auto emptyMessage = [&] {
-    sErrorMsg = u"取文件失败，取到的文件长度为0：" + sLocalFile;
-    return -1;
-  };
   // The whole 64-bit size: a file of a multiple of 4 GiB is not empty.
   if (!empty) {
     if (!readLocalRecord()) return -1;
@@ -102,12 +86,11 @@ int32_t KadroOcx::DownloadFile() {
   if (empty) {
     platform_.prompt.MessageBox(kRetryNotice, kLibraryName);
     if (!transfer()) {
-      if (keptFromEmptyDownload()) return emptyMessage();
-      sErrorMsg = u"试图取文件到" + sLocalFile + u"时失败！";
-      return -1;
+      if (keptFromEmptyDownload()) return Fail(u"取文件失败，取到的文件长度为0：" + sLocalFile);
+      return Fail(u"试图取文件到" + sLocalFile + u"时失败！");
     }
     if (!readLocalRecord()) return -1;
-    if (local.FileSize() == 0) return emptyMessage();
+    if (local.FileSize() == 0) return Fail(u"取文件失败，取到的文件长度为0：" + sLocalFile);
   }
 
   sLastLocalFile = sLocalFile;

@@ -18,23 +18,13 @@ void KadroOcx::setparm(TextView aParm, TextView aSplit, int32_t aUseInternetFlag
 
 int32_t KadroOcx::ConnectServer() {
   SkipOnError trap;
-  if (sServer.empty()) {
-    sErrorMsg = u"参数错误，没有提供服务器地址";
-    return -1;
-  }
-  if (sUid.empty()) {
-    sErrorMsg = u"参数错误，没有提供登陆帐用户";
-    return -1;
-  }
+  if (sServer.empty()) return Fail(u"参数错误，没有提供服务器地址");
+  if (sUid.empty()) return Fail(u"参数错误，没有提供登陆帐用户");
   // A transfer that failed earlier returned with its connection still open; close it rather than leak it.
   DisconnectServer();
-  auto fail = [&] {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
-  };
 
   hInternet = platform_.ftp.InternetOpen(u"vb activex", INTERNET_OPEN_TYPE_PRECONFIG, u"", u"", 0);
-  if (hInternet == 0) return fail();
+  if (hInternet == 0) return Fail(GetErr(0, u""));
 
   SplitServerText(sServer, sPort);
 
@@ -44,7 +34,7 @@ int32_t KadroOcx::ConnectServer() {
     hConnect = platform_.ftp.InternetConnect(hInternet, HostOfServerText(sServer), port, sUid, sPass,
                                              INTERNET_SERVICE_FTP, static_cast<uint32_t>(lConnectFlags), 0);
   });
-  if (hConnect == 0 || trap.IsPending()) return fail();
+  if (hConnect == 0 || trap.IsPending()) return Fail(GetErr(0, u""));
   trap.Clear();
   return 1;
 }

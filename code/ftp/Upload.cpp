@@ -19,33 +19,18 @@ Text UnsignedDecimal(uint64_t value) { return FromAscii(std::to_string(value)); 
 }  // namespace
 
 int32_t KadroOcx::UploadFile() {
-  if (sLocalFile.empty()) {
-    sErrorMsg = u"无本地文件名";
-    return -1;
-  }
-  if (sRemoteFile.empty()) {
-    sErrorMsg = u"无服务器文件名参数";
-    return -1;
-  }
+  if (sLocalFile.empty()) return Fail(u"无本地文件名");
+  if (sRemoteFile.empty()) return Fail(u"无服务器文件名参数");
   FindData local;
   const Handle localSearch = platform_.files.FindFirstFile(sLocalFile, local);
-  if (localSearch <= 0) {
-    sErrorMsg = u"获取本地文件属性时失败：" + sLocalFile;
-    return -1;
-  }
+  if (localSearch <= 0) return Fail(u"获取本地文件属性时失败：" + sLocalFile);
   platform_.files.FindClose(localSearch);
-  if (local.FileSize() == 0) {
-    sErrorMsg = u"本地文件长度为0，" + sLocalFile;
-    return -1;
-  }
+  if (local.FileSize() == 0) return Fail(u"本地文件长度为0，" + sLocalFile);
   if (sLocalFile == sLastLocalFile &&
       CompareFileTime(local.ftLastWriteTime, tLastLocalFind.ftLastWriteTime) == 0) {
     platform_.prompt.MessageBox(kUnsavedEditWarning, kLibraryName);
   }
-  if (hConnect <= 0) {
-    sErrorMsg = u"服务器未连接";
-    return -1;
-  }
+  if (hConnect <= 0) return Fail(u"服务器未连接");
   RunFtpQuitScript();
 
   const Text temporary = sRemoteFile + u".new";
@@ -56,25 +41,17 @@ int32_t KadroOcx::UploadFile() {
   if (!directory.empty()) platform_.ftp.FtpCreateDirectory(hConnect, directory);
 
   if (!platform_.ftp.FtpPutFile(hConnect, sLocalFile, temporary, FTP_TRANSFER_TYPE_BINARY, 0)) {
-    sErrorMsg = GetErr(0, u"");
-    return -1;
+    return Fail(GetErr(0, u""));
   }
   FindData remote;
   const Handle remoteSearch = platform_.ftp.FtpFindFirstFile(hConnect, temporary, remote, 0, 0);
-  if (remoteSearch <= 0) {
-    sErrorMsg = u"获取远程文件属性时失败：" + temporary;
-    return -1;
-  }
+  if (remoteSearch <= 0) return Fail(u"获取远程文件属性时失败：" + temporary);
   platform_.ftp.InternetCloseHandle(remoteSearch);
-  if (remote.FileSize() == 0) {
-    sErrorMsg = u"传到远程的文件长度为0：" + temporary;
-    return -1;
-  }
+  if (remote.FileSize() == 0) return Fail(u"传到远程的文件长度为0：" + temporary);
   if (remote.FileSize() != local.FileSize()) {
     const Text remoteSize = UnsignedDecimal(remote.FileSize());
-    sErrorMsg = u"传到远程的文件长度和本地的不一致：本地=" + UnsignedDecimal(local.FileSize()) + u" 远程=" +
-                remoteSize + u"\\r\\n" + sLocalFile + u"\\r\\n" + remoteSize;
-    return -1;
+    return Fail(u"传到远程的文件长度和本地的不一致：本地=" + UnsignedDecimal(local.FileSize()) + u" 远程=" +
+                remoteSize + u"\\r\\n" + sLocalFile + u"\\r\\n" + remoteSize);
   }
 
   // The backup goes only when the current version exists to take its place: after an upload whose swap failed
@@ -91,8 +68,7 @@ int32_t KadroOcx::UploadFile() {
     // Put the previous version back under its own name, so that the document never disappears.
     if (previousKept) platform_.ftp.FtpRenameFile(hConnect, backup, sRemoteFile);
     platform_.lastError.code = renameError;
-    sErrorMsg = u"把上传的临时文件改为正常文件时出错：" + temporary;
-    return -1;
+    return Fail(u"把上传的临时文件改为正常文件时出错：" + temporary);
   }
   return 1;
 }
