@@ -203,6 +203,8 @@ TEST(ListLines, UnixAndDos) {
       {"", std::nullopt},
       {"-rw-r--r-- 1 u g notasize Jun 10 12:34 x", std::nullopt},
       {"13-01-24  03:04PM  <DIR> bad month", std::nullopt},
+      {"02-02--202024  11:59AM  4 negative year", std::nullopt},
+      {"-rw-r--r-- 1 u g 5 Jun -1 12:34 negative day", std::nullopt},
   };
   for (const auto& c : cases) {
     SCOPED_TRACE(c.line);

@@ -21,9 +21,11 @@ bool EqualsNoCase(std::string_view a, std::string_view b) {
 
 template <typename T>
 std::optional<T> Number(std::string_view text) {
+  // Digits only: from_chars would take a minus sign, and a year of -202024 overflows the file time.
+  if (text.empty() || text[0] == '-') return std::nullopt;
   T value{};
   auto [end, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
-  if (ec != std::errc() || end != text.data() + text.size() || text.empty()) return std::nullopt;
+  if (ec != std::errc() || end != text.data() + text.size()) return std::nullopt;
   return value;
 }
 
