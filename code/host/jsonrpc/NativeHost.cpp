@@ -11,19 +11,19 @@
 #include <chrono>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <thread>
 #include <vector>
 
 #include "control/KadroOcx.h"
-#include "desktop/Processes.h"
 #include "host/jsonrpc/Framing.h"
 #include "host/jsonrpc/JsonRpc.h"
 #include "host/jsonrpc/PolicyFile.h"
-#include "host/posix/AdminFiles.h"
-#include "host/posix/LocalPath.h"
+#include "host/posix/PosixPaths.h"
 #include "host/posix/PosixPlatform.h"
 #include "host/posix/ftp/PosixFtpClient.h"
 #include "safety/BridgePolicy.h"
+#include "safety/PolicyGate.h"
 #include "safety/basSafeCtl.h"
 
 namespace kadroo::jsonrpc {
@@ -90,22 +90,12 @@ json Notification(const char* method, json params) {
   return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
 }
 
-// The control on the Linux platform, with the browser in place of the terminal and the policy in front of every
-// target a page may name. It stands in for the platform's files and processes to see the control's own temporary
-// files made and to check the program a call would start.
-class Bridge final : public UserPrompt, public LocalFiles, public Processes, public posix::TransferObserver {
+// The control on the Linux platform, with the browser in place of the terminal and the site's policy in front of
+// every target a page may name. The control is made once the handshake has named a listed origin.
+class Bridge final : public UserPrompt, public posix::TransferObserver {
  public:
   Bridge(posix::PosixPlatform& host, int out, std::string version)
-      : host_(host),
-        channel_(STDIN_FILENO, out),
-        version_(std::move(version)),
-        platform_{host.platform().lastError, *this,    *this, host.platform().codePage,
-                  host.platform().ftp,       host.platform().registry, *this},
-        control_(platform_),
-        server_(control_, ServerOptions{.containerMethods = false,
-                                        .beforeCall = [this](std::string_view method, const json& params,
-                                                             const json& id) { BeforeCall(method, params, id); },
-                                        .afterCall = [this] { AfterCall(); }}) {
+      : host_(host), channel_(STDIN_FILENO, out), version_(std::move(version)) {
     host_.ftp().SetTransferObserver(this);
   }
 
@@ -127,19 +117,19 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
       const bool answered = !single || message.contains("id");
       const json* method = single && message.contains("method") ? &message["method"] : nullptr;
       if (method && *method == "kadrooa.hello") {
-        if (site_) {
+        if (session_) {
           channel_.Write(ErrorResponse(id, kInvalidRequest, "Invalid Request: the handshake was made already"));
         } else if (!Hello(message, id)) {
           return 0;
         }
         continue;
       }
-      if (!site_) {
+      if (!session_) {
         if (answered) channel_.Write(ErrorResponse(id, kHandshakeRequired, "handshake required"));
         continue;
       }
       if (method && *method == "kadrooa.answer") continue;  // nothing waits for it any more
-      if (auto response = server_.Handle(message)) channel_.Write(*response);
+      if (auto response = session_->server.Handle(message)) channel_.Write(*response);
     }
     return 0;
   }
@@ -180,36 +170,24 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
     channel_.Write(Notification("kadrooa.progress", {{"call", call_}, {"done", done}, {"total", total}}));
   }
 
-  // LocalFiles: the platform's, the control's own temporary files noted.
-  bool DeleteFile(TextView path) override { return files().DeleteFile(path); }
-  Handle FindFirstFile(TextView path, FindData& record) override { return files().FindFirstFile(path, record); }
-  void FindClose(Handle search) override { files().FindClose(search); }
-  Text GetTempPath() override { return files().GetTempPath(); }
-  std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override {
-    auto path = files().GetTempFileName(dir, prefix);
-    if (path) {
-      if (auto local = posix::ToLocalPath(platform_.codePage, *path)) {
-        if (auto resolved = posix::ResolvePath(*local)) temporaryFiles_.push_back(*resolved);
-      }
-    }
-    return path;
-  }
-  Text QuitScriptPath() override { return files().QuitScriptPath(); }
-  void WriteTextFile(TextView path, TextView line) override { files().WriteTextFile(path, line); }
-
-  // Processes: the platform's, a program checked first while a call that starts one runs.
-  int32_t PathFileExists(TextView path) override {
-    if (checkProgram_) CheckProgram(path);
-    return processes().PathFileExists(path);
-  }
-  void StartProcess(TextView application, TextView commandLine, int32_t showState) override {
-    if (checkProgram_) CheckProgram(application);
-    processes().StartProcess(application, commandLine, showState);
-  }
-
  private:
-  LocalFiles& files() { return host_.platform().files; }
-  Processes& processes() { return host_.platform().processes; }
+  // One control held to one site: the gate stands in for the platform's files and processes.
+  struct Session {
+    Session(Bridge& bridge, SitePolicy site)
+        : gate(std::move(site), bridge.paths_, bridge.host_.platform().files, bridge.host_.platform().processes),
+          platform{bridge.host_.platform().lastError, gate, bridge, bridge.host_.platform().codePage,
+                   bridge.host_.platform().ftp, bridge.host_.platform().registry, gate},
+          control(platform),
+          server(control, ServerOptions{.containerMethods = false,
+                                        .beforeCall = [&bridge](std::string_view method,
+                                                                const std::vector<CallArgument>& args,
+                                                                const json& id) { bridge.BeforeCall(method, args, id); },
+                                        .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
+    PolicyGate gate;
+    Platform platform;
+    KadroOcx control;
+    Server server;
+  };
 
   bool Hello(const json& message, const json& id) {
     const auto params = message.find("params");
@@ -229,66 +207,21 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
                                    &data));
       return false;
     }
-    site_ = site->second;
+    session_ = std::make_unique<Session>(*this, site->second);
     channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"host", version_}, {"protocol", kBridgeProtocol}}}});
     return true;
   }
 
-  [[noreturn]] static void Refuse(const char* what, TextView target) { throw PolicyRefusal{what, ToUtf8Lossy(target)}; }
-
-  void CheckLocalPath(const Text& path) {
-    auto local = posix::ToLocalPath(platform_.codePage, path);
-    auto resolved = local ? posix::ResolvePath(*local) : std::nullopt;
-    if (resolved && (AllowsLocalPath(*site_, *resolved) ||
-                     std::find(temporaryFiles_.begin(), temporaryFiles_.end(), *resolved) != temporaryFiles_.end())) {
-      return;
-    }
-    Refuse("localFolder", path);
-  }
-
-  void CheckRegistryKey(const Text& key) {
-    if (!AllowsRegistryKey(*site_, key)) Refuse("registryKey", key);
-  }
-
-  void CheckProgram(TextView path) {
-    auto local = posix::ToLocalPath(platform_.codePage, path);
-    auto resolved = local ? posix::ResolveFolderOf(*local) : std::nullopt;
-    if (!resolved || !AllowsProgram(*site_, *resolved)) Refuse("program", path);
-  }
-
-  void BeforeCall(std::string_view method, const json& params, const json& id) {
+  void BeforeCall(std::string_view method, const std::vector<CallArgument>& args, const json& id) {
     busy_ = true;
     if (inputClosed_) std::_Exit(0);
     call_ = id;
     lastProgress_ = Clock::now();
-    const auto text = [&](size_t i) { return ArgumentAsText(params.at(i)); };
-    if (method == "setparm") {
-      // Where the control will connect, found by the control's own reading of the parameter string.
-      KadroOcx scratch(platform_);
-      scratch.setparm(text(0), text(1), ArgumentAsLong(params.at(2)));
-      const Text& server = scratch.state().sServer;
-      const auto target = ConnectionTarget(server);
-      if (target && !AllowsFtpServer(*site_, *target)) {
-        throw PolicyRefusal{"ftpServer", target->host.empty() ? ToUtf8Lossy(server) : Describe(*target)};
-      }
-    } else if (method == "GetFileToFile") {
-      CheckLocalPath(text(1));
-    } else if (method == "PutFile") {
-      if (const Text local = text(0); !local.empty()) CheckLocalPath(local);
-    } else if (method == "setLocalFile") {
-      CheckLocalPath(text(0));
-    } else if (method == "GetAllRegValue") {
-      CheckRegistryKey(text(0));
-    } else if (method == "OpenExefileByReg") {
-      CheckRegistryKey(text(0));
-      checkProgram_ = true;
-    } else if (method == "OpenExefile") {
-      checkProgram_ = true;
-    }
+    session_->gate.BeforeCall(method, args, session_->platform);
   }
 
   void AfterCall() {
-    checkProgram_ = false;
+    session_->gate.AfterCall();
     call_ = nullptr;
     busy_ = false;
   }
@@ -308,14 +241,10 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
   posix::PosixPlatform& host_;
   Channel channel_;
   std::string version_;
-  Platform platform_;
-  KadroOcx control_;
-  Server server_;
-  std::optional<SitePolicy> site_;
-  std::vector<std::string> temporaryFiles_;
+  posix::PosixPaths paths_{host_.platform().codePage};
+  std::unique_ptr<Session> session_;
   json call_;
   int prompts_ = 0;
-  bool checkProgram_ = false;
   Clock::time_point lastProgress_;
   std::atomic<bool> busy_{false};
   std::atomic<bool> inputClosed_{false};
