@@ -80,6 +80,7 @@ class Bridge final : public UserPrompt, public TransferObserver {
   Bridge(HostSystem& system, std::string version) : system_(system), channel_(system), version_(std::move(version)) {
     system_.ObserveTransfers(this);
   }
+  ~Bridge() override { system_.ObserveTransfers(nullptr); }
 
   int Run() {
     WatchInput();
@@ -196,8 +197,8 @@ class Bridge final : public UserPrompt, public TransferObserver {
   }
 
   void BeforeCall(std::string_view method, const std::vector<CallArgument>& args, const json& id) {
-    busy_ = true;
-    if (inputClosed_) std::_Exit(0);
+    input_->busy = true;
+    if (input_->closed) std::_Exit(0);
     call_ = id;
     lastProgress_ = Clock::now();
     session_->gate.BeforeCall(method, args, session_->platform);
@@ -206,15 +207,15 @@ class Bridge final : public UserPrompt, public TransferObserver {
   void AfterCall() {
     session_->gate.AfterCall();
     call_ = nullptr;
-    busy_ = false;
+    input_->busy = false;
   }
 
   // The browser closes standard input when the page goes; a call that is running then (a long transfer) is
   // abandoned at once, as if the process had been killed, instead of keeping the host alive till it ends.
   void WatchInput() {
-    system_.WatchInputEnd([this] {
-      inputClosed_ = true;
-      if (busy_) std::_Exit(0);
+    system_.WatchInputEnd([input = input_] {
+      input->closed = true;
+      if (input->busy) std::_Exit(0);
     });
   }
 
@@ -225,8 +226,12 @@ class Bridge final : public UserPrompt, public TransferObserver {
   json call_;
   int prompts_ = 0;
   Clock::time_point lastProgress_;
-  std::atomic<bool> busy_{false};
-  std::atomic<bool> inputClosed_{false};
+  // Shared with the watching thread, which may outlive the bridge.
+  struct InputState {
+    std::atomic<bool> busy{false};
+    std::atomic<bool> closed{false};
+  };
+  std::shared_ptr<InputState> input_ = std::make_shared<InputState>();
 };
 
 }  // namespace

@@ -4,6 +4,7 @@
 #include <io.h>
 
 #include <cstdio>
+#include <string>
 
 #include "host/jsonrpc/HostSystem.h"
 #include "host/windows/platform/RegistryPolicy.h"
@@ -58,9 +59,14 @@ class WindowsHostSystem final : public jsonrpc::HostSystem {
   }
 
   size_t ReadInput(char* buffer, size_t size) override {
-    DWORD got = 0;
-    const DWORD asked = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-    return ::ReadFile(input_, buffer, asked, &got, nullptr) ? got : 0;
+    if (!reader_) return ReadDirectly(buffer, size);
+    ::EnterCriticalSection(&lock_);
+    while (pending_.empty() && !ended_) ::SleepConditionVariableCS(&arrived_, &lock_, INFINITE);
+    const size_t n = pending_.size() < size ? pending_.size() : size;
+    pending_.copy(buffer, n);
+    pending_.erase(0, n);
+    ::LeaveCriticalSection(&lock_);
+    return n;
   }
 
   bool WriteOutput(std::string_view bytes) override {
@@ -75,27 +81,36 @@ class WindowsHostSystem final : public jsonrpc::HostSystem {
     return true;
   }
 
-  // A pipe's end shows when peeking at it fails with a broken pipe; other input (a file) never ends this way.
+  // The input is read by a thread of its own, which sees its end whatever the main thread is doing, and the main
+  // thread takes what it read. (Peeking at the pipe would read nothing, but Wine cannot peek at its pipes.)
   void WatchInputEnd(std::function<void()> ended) override {
-    if (::GetFileType(input_) != FILE_TYPE_PIPE) return;
-    ended_ = std::move(ended);
-    const HANDLE thread = ::CreateThread(nullptr, 0, &WatchInput, this, 0, nullptr);
-    if (thread) ::CloseHandle(thread);
+    atEnd_ = std::move(ended);
+    ::InitializeCriticalSection(&lock_);
+    ::InitializeConditionVariable(&arrived_);
+    reader_ = ::CreateThread(nullptr, 0, &ReadAll, this, 0, nullptr);
   }
 
  private:
-  static DWORD WINAPI WatchInput(void* self) {
+  size_t ReadDirectly(char* buffer, size_t size) {
+    DWORD got = 0;
+    const DWORD asked = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+    return ::ReadFile(input_, buffer, asked, &got, nullptr) ? got : 0;
+  }
+
+  static DWORD WINAPI ReadAll(void* self) {
     auto* system = static_cast<WindowsHostSystem*>(self);
+    char buffer[65536];
     for (;;) {
-      DWORD available = 0;
-      if (!::PeekNamedPipe(system->input_, nullptr, 0, nullptr, &available, nullptr)) {
-        const DWORD error = ::GetLastError();
-        if (error == ERROR_BROKEN_PIPE || error == ERROR_PIPE_NOT_CONNECTED || error == ERROR_NO_DATA) {
-          system->ended_();
-        }
+      const size_t got = system->ReadDirectly(buffer, sizeof buffer);
+      ::EnterCriticalSection(&system->lock_);
+      system->pending_.append(buffer, got);
+      system->ended_ = got == 0;
+      ::WakeAllConditionVariable(&system->arrived_);
+      ::LeaveCriticalSection(&system->lock_);
+      if (got == 0) {
+        system->atEnd_();
         return 0;
       }
-      ::Sleep(100);
     }
   }
 
@@ -103,7 +118,13 @@ class WindowsHostSystem final : public jsonrpc::HostSystem {
   WindowsPaths paths_;
   HANDLE input_ = INVALID_HANDLE_VALUE;
   HANDLE output_ = INVALID_HANDLE_VALUE;
-  std::function<void()> ended_;
+  // What the reading thread has read and the main thread not yet taken, under lock_.
+  HANDLE reader_ = nullptr;
+  CRITICAL_SECTION lock_;
+  CONDITION_VARIABLE arrived_;
+  std::string pending_;
+  bool ended_ = false;
+  std::function<void()> atEnd_;
 };
 
 }  // namespace
