@@ -49,8 +49,8 @@ class Listener:
 class Native:
     """One kadrooa started as a browser starts a native messaging host (Chromium's argv unless told)."""
 
-    def __init__(self, env, argv=("chrome-extension://kadrooatestextensionid/",)):
-        self.proc = subprocess.Popen([*HOST, *argv], stdin=subprocess.PIPE,
+    def __init__(self, env, argv=("chrome-extension://kadrooatestextensionid/",), host=HOST):
+        self.proc = subprocess.Popen([*host, *argv], stdin=subprocess.PIPE,
                                      stdout=subprocess.PIPE, stderr=subprocess.PIPE, env=env, start_new_session=True)
         self.id, self.prompts, self.progress, self.buf = 0, [], [], b""
 
@@ -373,6 +373,25 @@ class NativeHost(unittest.TestCase):
             time.sleep(0.2)
         time.sleep(1 if WINDOWS else 2)
         self.assertEqual(self.system.started(), ["editor"])
+
+    if WINDOWS:
+        def test_editor_outlives_the_browsers_job(self):
+            """A browser runs the host in a job that ends what is left in it with the host: the editor leaves the job
+            where the job allows it, and where it does not it still starts (and ends with the job)."""
+            job_host = os.path.join(os.path.dirname(HOST[-1]), "..", "tests", "job_host.exe")
+            env = dict(self.env, KADROO_RECORD_DELAY_MS="1500")  # the editor is still running when the host ends
+            key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor"
+            for breakaway in (True, False):
+                with contextlib.suppress(FileNotFoundError):
+                    os.remove(os.path.join(self.dir, "bin", "editor.exe.args"))
+                argv = [job_host, *([] if breakaway else ["--no-breakaway"]), HOST[-1], "chrome-extension://id/"]
+                host = Native(env, argv, self.system.loader)
+                self.addCleanup(lambda: host.proc.stderr.closed or (host.proc.kill(), host.close()))
+                self.assertEqual(host.hello()["result"]["protocol"], 1)
+                self.assertEqual(host.call("OpenExefileByReg", key, "Dir", "", "editor.exe"), 1)
+                host.close()  # the page goes: the host ends, and the job with it
+                time.sleep(4)
+                self.assertEqual(self.system.started(), ["editor"] if breakaway else [], f"breakaway {breakaway}")
 
     def test_frames(self):
         host = self.start()

@@ -50,16 +50,9 @@ std::string FindProgram(const std::string& commandLine) {
   return size > 0 && size < sizeof found ? std::string(found, size) : std::string();
 }
 
-// Whether this process runs in a job that lets a program it starts leave (a program that asks for it when the job
-// does not allow it is refused with 5).
-bool JobAllowsBreakaway() {
+bool InJob() {
   BOOL inJob = FALSE;
-  if (!::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) || !inJob) return false;
-  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
-  if (!::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr)) {
-    return false;
-  }
-  return (limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0;
+  return ::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) && inJob;
 }
 
 }  // namespace
@@ -93,10 +86,19 @@ void WindowsProcesses::StartProcess(TextView application, TextView commandLine, 
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION started{};
-  const DWORD flags = breakAway_ && JobAllowsBreakaway() ? CREATE_BREAKAWAY_FROM_JOB : 0;
-  const BOOL ok = ::CreateProcessA(program.c_str(), mutableLine.data(), nullptr,
-                                   nullptr, FALSE, flags, nullptr, nullptr, &startup, &started);
-  const DWORD error = ::GetLastError();
+  const auto start = [&](DWORD flags) {
+    return ::CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                            &startup, &started);
+  };
+  // A job that does not let programs leave refuses the flag with 5; the program then starts inside it. (Asking
+  // the job first is no use: Wine answers with no limits at all.)
+  const bool leave = breakAway_ && InJob();
+  BOOL ok = start(leave ? CREATE_BREAKAWAY_FROM_JOB : 0);
+  DWORD error = ::GetLastError();
+  if (!ok && leave && error == ERROR_ACCESS_DENIED) {
+    ok = start(0);
+    error = ::GetLastError();
+  }
   if (!ok) RaiseForStart(error);
   unique_kernel_handle process(started.hProcess);
   unique_kernel_handle thread(started.hThread);
