@@ -356,8 +356,8 @@ class NativeHost(unittest.TestCase):
         other = self.program("other")
         self.assertEqual(host.refused("OpenExefileByReg", key, "Dir", "", other)["refused"], "program")
         self.assertEqual(host.refused("OpenExefile", self.bin + "\\" + other, "")["refused"], "program")
-        self.assertEqual(host.refused("OpenExefile", self.page("/nonexistent/") + self.program("editor"), "")["refused"],
-                         "program")
+        missing = self.page("/nonexistent/") + self.program("editor")
+        self.assertEqual(host.refused("OpenExefile", missing, "")["refused"], "program")
         self.assertEqual(host.call("getErrorMsg"), message, "refused calls leave the control's fields alone")
         self.assertEqual(host.call("OpenExefileByReg", key, "Dir", "", self.program("editor")), 1)
 

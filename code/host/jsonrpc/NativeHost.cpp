@@ -73,8 +73,8 @@ json Notification(const char* method, json params) {
   return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
 }
 
-// The control on the host's platform, with the browser in place of the message box and the site's policy in front of
-// every target a page may name. The control is made once the handshake has named a listed origin.
+// The control on the host's platform, with the browser in place of the message box and the site's policy in front
+// of every target a page may name. The control is made once the handshake has named a listed origin.
 class Bridge final : public UserPrompt, public TransferObserver {
  public:
   Bridge(HostSystem& system, std::string version) : system_(system), channel_(system), version_(std::move(version)) {
@@ -162,11 +162,11 @@ class Bridge final : public UserPrompt, public TransferObserver {
           platform{bridge.system_.platform().lastError, gate, bridge, bridge.system_.platform().codePage,
                    bridge.system_.platform().ftp, bridge.system_.platform().registry, gate},
           control(platform),
-          server(control, ServerOptions{.containerMethods = false,
-                                        .beforeCall = [&bridge](std::string_view method,
-                                                                const std::vector<CallArgument>& args,
-                                                                const json& id) { bridge.BeforeCall(method, args, id); },
-                                        .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
+          server(control,
+                 ServerOptions{.containerMethods = false,
+                               .beforeCall = [&bridge](std::string_view method, const std::vector<CallArgument>& args,
+                                                       const json& id) { bridge.BeforeCall(method, args, id); },
+                               .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
     PolicyGate gate;
     Platform platform;
     KadroOcx control;
