@@ -15,6 +15,56 @@
 namespace kadroo::windows {
 namespace {
 
+size_t ReadFrom(HANDLE input, char* buffer, size_t size) {
+  DWORD got = 0;
+  const DWORD asked = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
+  return ::ReadFile(input, buffer, asked, &got, nullptr) ? got : 0;
+}
+
+// The input read by a thread of its own, which sees its end whatever the main thread is doing; the main thread
+// takes what it read. (Peeking at the pipe would read nothing, but Wine cannot peek at its pipes.) It lives as
+// long as the process, since its thread may still be reading when kadrooa ends.
+struct InputReader {
+  InputReader(HANDLE handle, std::function<void()> ended) : input(handle), atEnd(std::move(ended)) {
+    ::InitializeCriticalSection(&lock);
+    ::InitializeConditionVariable(&arrived);
+  }
+
+  size_t Take(char* buffer, size_t size) {
+    ::EnterCriticalSection(&lock);
+    while (pending.empty() && !ended) ::SleepConditionVariableCS(&arrived, &lock, INFINITE);
+    const size_t n = pending.size() < size ? pending.size() : size;
+    pending.copy(buffer, n);
+    pending.erase(0, n);
+    ::LeaveCriticalSection(&lock);
+    return n;
+  }
+
+  static DWORD WINAPI ReadAll(void* self) {
+    auto* reader = static_cast<InputReader*>(self);
+    char buffer[65536];
+    for (;;) {
+      const size_t got = ReadFrom(reader->input, buffer, sizeof buffer);
+      ::EnterCriticalSection(&reader->lock);
+      reader->pending.append(buffer, got);
+      reader->ended = got == 0;
+      ::WakeAllConditionVariable(&reader->arrived);
+      ::LeaveCriticalSection(&reader->lock);
+      if (got == 0) {
+        reader->atEnd();
+        return 0;
+      }
+    }
+  }
+
+  HANDLE input;
+  std::function<void()> atEnd;
+  CRITICAL_SECTION lock;
+  CONDITION_VARIABLE arrived;
+  std::string pending;  // read and not yet taken, under `lock`
+  bool ended = false;
+};
+
 class WindowsHostSystem final : public jsonrpc::HostSystem {
  public:
   WindowsHostSystem() {
@@ -59,14 +109,7 @@ class WindowsHostSystem final : public jsonrpc::HostSystem {
   }
 
   size_t ReadInput(char* buffer, size_t size) override {
-    if (!reader_) return ReadDirectly(buffer, size);
-    ::EnterCriticalSection(&lock_);
-    while (pending_.empty() && !ended_) ::SleepConditionVariableCS(&arrived_, &lock_, INFINITE);
-    const size_t n = pending_.size() < size ? pending_.size() : size;
-    pending_.copy(buffer, n);
-    pending_.erase(0, n);
-    ::LeaveCriticalSection(&lock_);
-    return n;
+    return reader_ ? reader_->Take(buffer, size) : ReadFrom(input_, buffer, size);
   }
 
   bool WriteOutput(std::string_view bytes) override {
@@ -81,50 +124,22 @@ class WindowsHostSystem final : public jsonrpc::HostSystem {
     return true;
   }
 
-  // The input is read by a thread of its own, which sees its end whatever the main thread is doing, and the main
-  // thread takes what it read. (Peeking at the pipe would read nothing, but Wine cannot peek at its pipes.)
   void WatchInputEnd(std::function<void()> ended) override {
-    atEnd_ = std::move(ended);
-    ::InitializeCriticalSection(&lock_);
-    ::InitializeConditionVariable(&arrived_);
-    reader_ = ::CreateThread(nullptr, 0, &ReadAll, this, 0, nullptr);
-  }
-
- private:
-  size_t ReadDirectly(char* buffer, size_t size) {
-    DWORD got = 0;
-    const DWORD asked = size > 0x10000000 ? 0x10000000 : static_cast<DWORD>(size);
-    return ::ReadFile(input_, buffer, asked, &got, nullptr) ? got : 0;
-  }
-
-  static DWORD WINAPI ReadAll(void* self) {
-    auto* system = static_cast<WindowsHostSystem*>(self);
-    char buffer[65536];
-    for (;;) {
-      const size_t got = system->ReadDirectly(buffer, sizeof buffer);
-      ::EnterCriticalSection(&system->lock_);
-      system->pending_.append(buffer, got);
-      system->ended_ = got == 0;
-      ::WakeAllConditionVariable(&system->arrived_);
-      ::LeaveCriticalSection(&system->lock_);
-      if (got == 0) {
-        system->atEnd_();
-        return 0;
-      }
+    auto* reader = new InputReader(input_, std::move(ended));
+    if (const HANDLE thread = ::CreateThread(nullptr, 0, &InputReader::ReadAll, reader, 0, nullptr)) {
+      ::CloseHandle(thread);
+      reader_ = reader;
+    } else {
+      delete reader;
     }
   }
 
+ private:
   WindowsPlatform host_;
   WindowsPaths paths_;
   HANDLE input_ = INVALID_HANDLE_VALUE;
   HANDLE output_ = INVALID_HANDLE_VALUE;
-  // What the reading thread has read and the main thread not yet taken, under lock_.
-  HANDLE reader_ = nullptr;
-  CRITICAL_SECTION lock_;
-  CONDITION_VARIABLE arrived_;
-  std::string pending_;
-  bool ended_ = false;
-  std::function<void()> atEnd_;
+  InputReader* reader_ = nullptr;
 };
 
 }  // namespace
