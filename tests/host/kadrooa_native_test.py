@@ -429,6 +429,17 @@ class NativeHost(unittest.TestCase):
             self.assertIsNone(host.frame())
             host.proc.wait(timeout=10)
 
+    def test_without_a_browser(self):
+        """Any other argv: the line protocol, which knows no policy, in the same bytes on every platform."""
+        out = subprocess.run([*HOST, "--version"], env=self.env, capture_output=True, check=True)
+        self.assertEqual(out.stdout, b"kadrooa 1.0.0 (bridge protocol 1)\n")
+        lines = (b'{"jsonrpc":"2.0","id":1,"method":"GetErr","params":[12014,""]}\n'
+                 b'{"jsonrpc":"2.0","id":2,"method":"kadrooa.fields"}\n')
+        out = subprocess.run(HOST, env=self.env, input=lines, capture_output=True, check=True)
+        first, second, rest = out.stdout.split(b"\n", 2)
+        self.assertEqual(json.loads(first)["result"], "无法连接和登录文件服务器，用户名或密码不正确\r\n错误号：12014")
+        self.assertEqual((json.loads(second)["result"]["sServer"], rest), ("", b""))
+
     def test_policy_refused(self):
         host = self.start(None, ["/usr/lib/mozilla/native-messaging-hosts/org.kadrooa.host.json", "kadrooa@kadrooa.org"])
         self.assertEqual(host.hello("http://127.0.0.1:8081")["error"]["data"],

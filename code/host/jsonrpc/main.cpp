@@ -15,6 +15,7 @@
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
+  const auto system = kadroo::jsonrpc::MakeHostSystem();
   if (argc == 2 && std::string(argv[1]) == "--version") {
     std::printf("kadrooa %s (bridge protocol %d)\n", KADROOA_VERSION, kadroo::jsonrpc::kBridgeProtocol);
     return 0;
@@ -23,7 +24,6 @@ int main(int argc, char** argv) {
     std::fprintf(stderr, "usage: kadrooa [requests.jsonl | --version | --browser-policy]\n");
     return 2;
   }
-  const auto system = kadroo::jsonrpc::MakeHostSystem();
   if (kadroo::jsonrpc::StartedByBrowser(argc, argv)) return kadroo::jsonrpc::RunNativeHost(*system, KADROOA_VERSION);
   if (argc == 2 && std::string(argv[1]) == "--browser-policy") {
     // The listed origins, for the browsers' own policies that tell the extension which pages may reach us.
