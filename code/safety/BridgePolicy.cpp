@@ -106,9 +106,12 @@ std::vector<TextView> Components(TextView path) {
   }
 }
 
+// Folders resolved on Linux start with "/"; on Windows (C:\OA, \\server\share) a backslash separates names.
 bool WithinFolder(std::string_view path, std::string_view folder) {
-  if (folder == "/") return path.size() > 1 && path[0] == '/';
-  return path.size() > folder.size() + 1 && path.substr(0, folder.size()) == folder && path[folder.size()] == '/';
+  if (folder.empty() || path.substr(0, folder.size()) != folder) return false;
+  const char separator = folder[0] == '/' ? '/' : '\\';
+  if (folder.back() == separator) return path.size() > folder.size();  // a root: "/", "C:\\"
+  return path.size() > folder.size() + 1 && path[folder.size()] == separator;
 }
 
 }  // namespace

@@ -6,15 +6,20 @@
 
 #include "host/jsonrpc/PolicyFile.h"
 #include "host/posix/AdminFiles.h"
+#include "host/posix/PosixLocalFiles.h"
+#include "host/posix/PosixPaths.h"
 #include "safety/BridgePolicy.h"
 #include "support/TempDir.h"
 
 namespace kadroo {
 namespace {
 
+posix::LocaleCodePage utf8("UTF-8");
+posix::PosixPaths paths(utf8);
+
 SitePolicy Site(const std::string& json, const std::string& home = "/home/clerk") {
   std::string problem;
-  auto policy = jsonrpc::ParseBridgePolicy(R"({"sites":{"https://oa":)" + json + "}}", home, problem);
+  auto policy = jsonrpc::ParseBridgePolicy(R"({"sites":{"https://oa":)" + json + "}}", home, paths, problem);
   EXPECT_TRUE(policy.has_value()) << problem;
   return policy ? policy->sites.at("https://oa") : SitePolicy{};
 }
@@ -41,7 +46,7 @@ TEST(BridgePolicyTest, ServersCompareAsHostAndPort) {
   for (const char* bad : {"files.example.org:", "files.example.org:65536", "[::1", "[zz::1]:21", "a b:21", ":21"}) {
     EXPECT_FALSE(ParseFtpServerEntry(bad).has_value()) << bad;
     EXPECT_FALSE(jsonrpc::ParseBridgePolicy(std::string(R"({"sites":{"o":{"ftpServers":[")") + bad + "\"]}}}", "/",
-                                            problem))
+                                            paths, problem))
         << "one bad entry refuses the whole policy";
   }
 }
@@ -68,7 +73,7 @@ TEST(BridgePolicyTest, LocalPathsAndProgramsAfterLinksAndDots) {
   fs::create_directory_symlink("/etc", dir / "home/OA/out");           // a link inside that leads out
   fs::create_symlink(dir / "nowhere", dir / "home/OA/dangling");
   const SitePolicy site =
-      Site(R"({"localFolders":["~/OA","~/Docs/"],"programs":["~/OA/sub/../editor"]})", (dir / "home").string());
+      Site(R"({"localFolders":["~/OA","~\\Docs\\"],"programs":["~/OA/sub/../editor"]})", (dir / "home").string());
   const std::string home = (dir / "home").string();
   for (std::string allowed : {"/OA/new.doc", "/OA/sub/x.doc", "/OA/sub/../y.doc", "/Docs/z.doc", "/../home/OA/a"}) {
     auto resolved = posix::ResolvePath(home + allowed);
@@ -84,6 +89,21 @@ TEST(BridgePolicyTest, LocalPathsAndProgramsAfterLinksAndDots) {
   EXPECT_TRUE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/../home/OA/./editor")));
   EXPECT_FALSE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/OA/sub/editor")));
   EXPECT_FALSE(AllowsProgram(site, *posix::ResolveFolderOf(home + "/OA/editor2")));
+}
+
+TEST(BridgePolicyTest, WindowsFoldersSeparateByBackslash) {
+  SitePolicy site;
+  site.localFolders = {"c:\\users\\clerk\\oa", "d:\\"};
+  for (const char* allowed : {"c:\\users\\clerk\\oa\\p.doc", "c:\\users\\clerk\\oa\\sub\\p.doc", "d:\\x"}) {
+    EXPECT_TRUE(AllowsLocalPath(site, allowed)) << allowed;
+  }
+  for (const char* refused : {"c:\\users\\clerk\\oa", "c:\\users\\clerk\\oax\\p.doc", "c:\\users\\clerk\\oa/p.doc",
+                              "d:\\", "c:\\users\\clerk"}) {
+    EXPECT_FALSE(AllowsLocalPath(site, refused)) << refused;
+  }
+  std::string problem;
+  EXPECT_FALSE(jsonrpc::ParseBridgePolicy(R"({"sites":{"o":{"localFolders":["OA"]}}})", "/h", paths, problem))
+      << "a relative folder refuses the whole policy";
 }
 
 }  // namespace

@@ -15,53 +15,63 @@ namespace {
 
 using nlohmann::json;
 
+// The arguments converted as the method's parameters declare them: 't' a text, 'n' a 32-bit number, 'r' the
+// JSON value as it came (the container methods read identifiers from it).
 class Arguments {
  public:
-  explicit Arguments(const json& params) : params_(params) {}
-  Text text(size_t i) const { return ArgumentAsText(params_.at(i)); }
-  int32_t number(size_t i) const { return ArgumentAsLong(params_.at(i)); }
+  Arguments(const json& params, std::string_view kinds) : params_(params) {
+    for (size_t i = 0; i < kinds.size(); ++i) {
+      if (kinds[i] == 't') values_.emplace_back(ArgumentAsText(params.at(i)));
+      if (kinds[i] == 'n') values_.emplace_back(ArgumentAsLong(params.at(i)));
+      if (kinds[i] == 'r') values_.emplace_back(int32_t{0});
+    }
+  }
+  const Text& text(size_t i) const { return std::get<Text>(values_.at(i)); }
+  int32_t number(size_t i) const { return std::get<int32_t>(values_.at(i)); }
   const json& raw(size_t i) const { return params_.at(i); }
+  const std::vector<CallArgument>& values() const { return values_; }
 
  private:
   const json& params_;
+  std::vector<CallArgument> values_;
 };
 
 json FromText(const Text& text) { return ToUtf8Lossy(text); }
 
 struct Method {
   const char* name;
-  size_t arity;
+  std::string_view kinds;  // one letter for each parameter, as Arguments takes them
   std::function<json(KadroOcx&, const Arguments&)> invoke;
 };
 
 // The scripted interface, in the order of the type library.
 const Method kMethods[] = {
-    {"isInstalled", 0, [](KadroOcx& c, const Arguments&) -> json { return c.isInstalled(); }},
-    {"setparm", 3,
+    {"isInstalled", "", [](KadroOcx& c, const Arguments&) -> json { return c.isInstalled(); }},
+    {"setparm", "ttn",
      [](KadroOcx& c, const Arguments& a) -> json {
        c.setparm(a.text(0), a.text(1), a.number(2));
        return nullptr;
      }},
-    {"getMoBanFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getMoBanFile()); }},
-    {"getLocalFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getLocalFile()); }},
-    {"setLocalFile", 1, [](KadroOcx& c, const Arguments& a) -> json { return c.setLocalFile(a.text(0)); }},
-    {"getRemoteFile", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
-    {"getErrorMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
-    {"getTiShiMsg", 0, [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
-    {"getFile", 2, [](KadroOcx& c, const Arguments& a) -> json { return c.getFile(a.text(0), a.text(1)); }},
-    {"GetFileToFile", 2,
+    {"getMoBanFile", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getMoBanFile()); }},
+    {"getLocalFile", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getLocalFile()); }},
+    {"setLocalFile", "t", [](KadroOcx& c, const Arguments& a) -> json { return c.setLocalFile(a.text(0)); }},
+    {"getRemoteFile", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
+    {"getErrorMsg", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
+    {"getTiShiMsg", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
+    {"getFile", "tt", [](KadroOcx& c, const Arguments& a) -> json { return c.getFile(a.text(0), a.text(1)); }},
+    {"GetFileToFile", "tt",
      [](KadroOcx& c, const Arguments& a) -> json { return c.GetFileToFile(a.text(0), a.text(1)); }},
-    {"saveFile", 0, [](KadroOcx& c, const Arguments&) -> json { return c.saveFile(); }},
-    {"PutFile", 3,
+    {"saveFile", "", [](KadroOcx& c, const Arguments&) -> json { return c.saveFile(); }},
+    {"PutFile", "ttn",
      [](KadroOcx& c, const Arguments& a) -> json { return c.PutFile(a.text(0), a.text(1), a.number(2)); }},
-    {"Dispose", 0, [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
-    {"GetAllRegValue", 1, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetAllRegValue(a.text(0))); }},
-    {"OpenExefile", 2, [](KadroOcx& c, const Arguments& a) -> json { return c.OpenExefile(a.text(0), a.text(1)); }},
-    {"OpenExefileByReg", 4,
+    {"Dispose", "", [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
+    {"GetAllRegValue", "t", [](KadroOcx& c, const Arguments& a) { return FromText(c.GetAllRegValue(a.text(0))); }},
+    {"OpenExefile", "tt", [](KadroOcx& c, const Arguments& a) -> json { return c.OpenExefile(a.text(0), a.text(1)); }},
+    {"OpenExefileByReg", "tttt",
      [](KadroOcx& c, const Arguments& a) -> json {
        return c.OpenExefileByReg(a.text(0), a.text(1), a.text(2), a.text(3));
      }},
-    {"GetErr", 2, [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
+    {"GetErr", "nt", [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
 };
 
 // What a container asks of the control outside its scripted interface: IObjectSafety, and the fields for
@@ -82,7 +92,7 @@ json FindDataJson(const FindData& record) {
 }
 
 const Method kContainerMethods[] = {
-    {"IObjectSafety.GetInterfaceSafetyOptions", 1,
+    {"IObjectSafety.GetInterfaceSafetyOptions", "r",
      [](KadroOcx&, const Arguments& a) -> json {
        Guid iid;
        const bool given = !IidArgument(a.raw(0), iid).is_null();
@@ -92,7 +102,7 @@ const Method kContainerMethods[] = {
        const HResult hr = IObjectSafety_GetInterfaceSafetyOptions(given ? &iid : nullptr, &supported, &enabled);
        return {{"hresult", hr}, {"supported", supported}, {"enabled", enabled == untouched ? json() : json(enabled)}};
      }},
-    {"IObjectSafety.SetInterfaceSafetyOptions", 3,
+    {"IObjectSafety.SetInterfaceSafetyOptions", "rnn",
      [](KadroOcx&, const Arguments& a) -> json {
        Guid iid;
        const bool given = !IidArgument(a.raw(0), iid).is_null();
@@ -101,7 +111,7 @@ const Method kContainerMethods[] = {
                                                                   static_cast<uint32_t>(a.number(2)));
        return {{"hresult", hr}};
      }},
-    {"kadrooa.fields", 0,
+    {"kadrooa.fields", "",
      [](KadroOcx& c, const Arguments&) -> json {
        const KadroOcxState& s = c.state();
        return {{"hConnect", s.hConnect},          {"hInternet", s.hInternet},
@@ -251,15 +261,16 @@ std::optional<json> Server::HandleRequest(const json& request) {
     response = ErrorResponse(id, kMethodNotFound, "Method not found: " + name);
   } else if (!params.is_array()) {
     response = ErrorResponse(id, kInvalidParams, "Invalid params: positional arguments expected");
-  } else if (params.size() != method->arity) {
+  } else if (params.size() != method->kinds.size()) {
     response = ErrorResponse(id, kInvalidParams,
                              "Invalid params: " + std::string(method->name) + " takes " +
-                                 std::to_string(method->arity) + " argument(s), " + std::to_string(params.size()) +
+                                 std::to_string(method->kinds.size()) + " argument(s), " + std::to_string(params.size()) +
                                  " given");
   } else {
     try {
-      if (options_.beforeCall) options_.beforeCall(method->name, params, id);
-      response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, Arguments(params))}};
+      const Arguments arguments(params, method->kinds);
+      if (options_.beforeCall) options_.beforeCall(method->name, arguments.values(), id);
+      response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, arguments)}};
     } catch (const PolicyRefusal& refusal) {
       const json data = {{"refused", refusal.refused}, {"target", refusal.target}};
       response = ErrorResponse(id, kRefusedByPolicy, "Refused by the administrator's policy: " + refusal.refused +

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "control/KadroOcx.h"
+#include "safety/PolicyGate.h"
 
 namespace kadroo::jsonrpc {
 
@@ -26,9 +27,10 @@ enum ErrorCode : int {
 struct ServerOptions {
   // IObjectSafety and the fields, besides the scripted interface.
   bool containerMethods = true;
-  // Runs before each method, with its own name, the arguments and the request's id; may raise PolicyRefusal
-  // (answered -32010) or RuntimeError, and the method is then not called.
-  std::function<void(std::string_view method, const nlohmann::json& params, const nlohmann::json& id)> beforeCall;
+  // Runs before each method, with its own name, the arguments converted as the method takes them and the
+  // request's id; may raise PolicyRefusal (answered -32010) or RuntimeError, and the method is then not called.
+  std::function<void(std::string_view method, const std::vector<CallArgument>& args, const nlohmann::json& id)>
+      beforeCall;
   std::function<void()> afterCall;
 };
 

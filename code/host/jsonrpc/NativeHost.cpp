@@ -1,29 +1,18 @@
 #include "host/jsonrpc/NativeHost.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
-#include <thread>
+#include <memory>
 #include <vector>
 
 #include "control/KadroOcx.h"
-#include "desktop/Processes.h"
 #include "host/jsonrpc/Framing.h"
 #include "host/jsonrpc/JsonRpc.h"
-#include "host/jsonrpc/PolicyFile.h"
-#include "host/posix/AdminFiles.h"
-#include "host/posix/LocalPath.h"
-#include "host/posix/PosixPlatform.h"
-#include "host/posix/ftp/PosixFtpClient.h"
 #include "safety/BridgePolicy.h"
+#include "safety/PolicyGate.h"
 #include "safety/basSafeCtl.h"
 
 namespace kadroo::jsonrpc {
@@ -34,13 +23,14 @@ using Clock = std::chrono::steady_clock;
 
 void Note(const std::string& text) {
   const std::string line = "kadrooa: " + text + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
-// Frames in from one descriptor and out to another.
+// Frames in from the browser and out to it.
 class Channel {
  public:
-  Channel(int in, int out) : in_(in), out_(out) {}
+  explicit Channel(HostSystem& system) : system_(system) {}
 
   // The next frame's body; false at the end of input, or on a frame too long to read, which ends the connection.
   bool Read(std::string& body) {
@@ -53,13 +43,12 @@ class Channel {
         case FrameReader::Status::kNeedMore: break;
       }
       char buffer[65536];
-      const ssize_t n = ::read(in_, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
+      const size_t n = system_.ReadInput(buffer, sizeof buffer);
+      if (n == 0) {
         if (reader_.Partial()) Note("the input ended inside a message");
         return false;
       }
-      reader_.Feed(buffer, static_cast<size_t>(n));
+      reader_.Feed(buffer, n);
     }
   }
 
@@ -72,17 +61,11 @@ class Channel {
       const json data = {{"size", body.size()}, {"limit", kMaxOutgoingFrame}};
       body = Server::Dump(ErrorResponse(id, kResponseTooLarge, "response too large", &data));
     }
-    const std::string frame = EncodeFrame(body);
-    for (size_t done = 0; done < frame.size();) {
-      const ssize_t n = ::write(out_, frame.data() + done, frame.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) std::_Exit(0);
-      done += static_cast<size_t>(n);
-    }
+    if (!system_.WriteOutput(EncodeFrame(body))) std::_Exit(0);
   }
 
  private:
-  int in_, out_;
+  HostSystem& system_;
   FrameReader reader_;
 };
 
@@ -90,23 +73,12 @@ json Notification(const char* method, json params) {
   return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
 }
 
-// The control on the Linux platform, with the browser in place of the terminal and the policy in front of every
-// target a page may name. It stands in for the platform's files and processes to see the control's own temporary
-// files made and to check the program a call would start.
-class Bridge final : public UserPrompt, public LocalFiles, public Processes, public posix::TransferObserver {
+// The control on the host's platform, with the browser in place of the message box and the site's policy in front of
+// every target a page may name. The control is made once the handshake has named a listed origin.
+class Bridge final : public UserPrompt, public TransferObserver {
  public:
-  Bridge(posix::PosixPlatform& host, int out, std::string version)
-      : host_(host),
-        channel_(STDIN_FILENO, out),
-        version_(std::move(version)),
-        platform_{host.platform().lastError, *this,    *this, host.platform().codePage,
-                  host.platform().ftp,       host.platform().registry, *this},
-        control_(platform_),
-        server_(control_, ServerOptions{.containerMethods = false,
-                                        .beforeCall = [this](std::string_view method, const json& params,
-                                                             const json& id) { BeforeCall(method, params, id); },
-                                        .afterCall = [this] { AfterCall(); }}) {
-    host_.ftp().SetTransferObserver(this);
+  Bridge(HostSystem& system, std::string version) : system_(system), channel_(system), version_(std::move(version)) {
+    system_.ObserveTransfers(this);
   }
 
   int Run() {
@@ -127,19 +99,19 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
       const bool answered = !single || message.contains("id");
       const json* method = single && message.contains("method") ? &message["method"] : nullptr;
       if (method && *method == "kadrooa.hello") {
-        if (site_) {
+        if (session_) {
           channel_.Write(ErrorResponse(id, kInvalidRequest, "Invalid Request: the handshake was made already"));
         } else if (!Hello(message, id)) {
           return 0;
         }
         continue;
       }
-      if (!site_) {
+      if (!session_) {
         if (answered) channel_.Write(ErrorResponse(id, kHandshakeRequired, "handshake required"));
         continue;
       }
       if (method && *method == "kadrooa.answer") continue;  // nothing waits for it any more
-      if (auto response = server_.Handle(message)) channel_.Write(*response);
+      if (auto response = session_->server.Handle(message)) channel_.Write(*response);
     }
     return 0;
   }
@@ -180,36 +152,25 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
     channel_.Write(Notification("kadrooa.progress", {{"call", call_}, {"done", done}, {"total", total}}));
   }
 
-  // LocalFiles: the platform's, the control's own temporary files noted.
-  bool DeleteFile(TextView path) override { return files().DeleteFile(path); }
-  Handle FindFirstFile(TextView path, FindData& record) override { return files().FindFirstFile(path, record); }
-  void FindClose(Handle search) override { files().FindClose(search); }
-  Text GetTempPath() override { return files().GetTempPath(); }
-  std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override {
-    auto path = files().GetTempFileName(dir, prefix);
-    if (path) {
-      if (auto local = posix::ToLocalPath(platform_.codePage, *path)) {
-        if (auto resolved = posix::ResolvePath(*local)) temporaryFiles_.push_back(*resolved);
-      }
-    }
-    return path;
-  }
-  Text QuitScriptPath() override { return files().QuitScriptPath(); }
-  void WriteTextFile(TextView path, TextView line) override { files().WriteTextFile(path, line); }
-
-  // Processes: the platform's, a program checked first while a call that starts one runs.
-  int32_t PathFileExists(TextView path) override {
-    if (checkProgram_) CheckProgram(path);
-    return processes().PathFileExists(path);
-  }
-  void StartProcess(TextView application, TextView commandLine, int32_t showState) override {
-    if (checkProgram_) CheckProgram(application);
-    processes().StartProcess(application, commandLine, showState);
-  }
-
  private:
-  LocalFiles& files() { return host_.platform().files; }
-  Processes& processes() { return host_.platform().processes; }
+  // One control held to one site: the gate stands in for the platform's files and processes.
+  struct Session {
+    Session(Bridge& bridge, SitePolicy site)
+        : gate(std::move(site), bridge.system_.paths(), bridge.system_.platform().files,
+               bridge.system_.platform().processes),
+          platform{bridge.system_.platform().lastError, gate, bridge, bridge.system_.platform().codePage,
+                   bridge.system_.platform().ftp, bridge.system_.platform().registry, gate},
+          control(platform),
+          server(control, ServerOptions{.containerMethods = false,
+                                        .beforeCall = [&bridge](std::string_view method,
+                                                                const std::vector<CallArgument>& args,
+                                                                const json& id) { bridge.BeforeCall(method, args, id); },
+                                        .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
+    PolicyGate gate;
+    Platform platform;
+    KadroOcx control;
+    Server server;
+  };
 
   bool Hello(const json& message, const json& id) {
     const auto params = message.find("params");
@@ -219,7 +180,7 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
       return true;
     }
     std::string problem;
-    const auto policy = LoadBridgePolicy(PolicyFilePath(), problem);
+    const auto policy = system_.LoadPolicy(problem);
     if (!policy) Note("policy refused, every site is refused: " + problem);
     const auto site = policy ? policy->sites.find(origin.get<std::string>()) : decltype(policy->sites.end()){};
     if (!policy || site == policy->sites.end()) {
@@ -229,66 +190,21 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
                                    &data));
       return false;
     }
-    site_ = site->second;
+    session_ = std::make_unique<Session>(*this, site->second);
     channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"host", version_}, {"protocol", kBridgeProtocol}}}});
     return true;
   }
 
-  [[noreturn]] static void Refuse(const char* what, TextView target) { throw PolicyRefusal{what, ToUtf8Lossy(target)}; }
-
-  void CheckLocalPath(const Text& path) {
-    auto local = posix::ToLocalPath(platform_.codePage, path);
-    auto resolved = local ? posix::ResolvePath(*local) : std::nullopt;
-    if (resolved && (AllowsLocalPath(*site_, *resolved) ||
-                     std::find(temporaryFiles_.begin(), temporaryFiles_.end(), *resolved) != temporaryFiles_.end())) {
-      return;
-    }
-    Refuse("localFolder", path);
-  }
-
-  void CheckRegistryKey(const Text& key) {
-    if (!AllowsRegistryKey(*site_, key)) Refuse("registryKey", key);
-  }
-
-  void CheckProgram(TextView path) {
-    auto local = posix::ToLocalPath(platform_.codePage, path);
-    auto resolved = local ? posix::ResolveFolderOf(*local) : std::nullopt;
-    if (!resolved || !AllowsProgram(*site_, *resolved)) Refuse("program", path);
-  }
-
-  void BeforeCall(std::string_view method, const json& params, const json& id) {
+  void BeforeCall(std::string_view method, const std::vector<CallArgument>& args, const json& id) {
     busy_ = true;
     if (inputClosed_) std::_Exit(0);
     call_ = id;
     lastProgress_ = Clock::now();
-    const auto text = [&](size_t i) { return ArgumentAsText(params.at(i)); };
-    if (method == "setparm") {
-      // Where the control will connect, found by the control's own reading of the parameter string.
-      KadroOcx scratch(platform_);
-      scratch.setparm(text(0), text(1), ArgumentAsLong(params.at(2)));
-      const Text& server = scratch.state().sServer;
-      const auto target = ConnectionTarget(server);
-      if (target && !AllowsFtpServer(*site_, *target)) {
-        throw PolicyRefusal{"ftpServer", target->host.empty() ? ToUtf8Lossy(server) : Describe(*target)};
-      }
-    } else if (method == "GetFileToFile") {
-      CheckLocalPath(text(1));
-    } else if (method == "PutFile") {
-      if (const Text local = text(0); !local.empty()) CheckLocalPath(local);
-    } else if (method == "setLocalFile") {
-      CheckLocalPath(text(0));
-    } else if (method == "GetAllRegValue") {
-      CheckRegistryKey(text(0));
-    } else if (method == "OpenExefileByReg") {
-      CheckRegistryKey(text(0));
-      checkProgram_ = true;
-    } else if (method == "OpenExefile") {
-      checkProgram_ = true;
-    }
+    session_->gate.BeforeCall(method, args, session_->platform);
   }
 
   void AfterCall() {
-    checkProgram_ = false;
+    session_->gate.AfterCall();
     call_ = nullptr;
     busy_ = false;
   }
@@ -296,26 +212,18 @@ class Bridge final : public UserPrompt, public LocalFiles, public Processes, pub
   // The browser closes standard input when the page goes; a call that is running then (a long transfer) is
   // abandoned at once, as if the process had been killed, instead of keeping the host alive till it ends.
   void WatchInput() {
-    std::thread([this] {
-      pollfd watched{STDIN_FILENO, 0, 0};
-      while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
-      }
+    system_.WatchInputEnd([this] {
       inputClosed_ = true;
       if (busy_) std::_Exit(0);
-    }).detach();
+    });
   }
 
-  posix::PosixPlatform& host_;
+  HostSystem& system_;
   Channel channel_;
   std::string version_;
-  Platform platform_;
-  KadroOcx control_;
-  Server server_;
-  std::optional<SitePolicy> site_;
-  std::vector<std::string> temporaryFiles_;
+  std::unique_ptr<Session> session_;
   json call_;
   int prompts_ = 0;
-  bool checkProgram_ = false;
   Clock::time_point lastProgress_;
   std::atomic<bool> busy_{false};
   std::atomic<bool> inputClosed_{false};
@@ -332,20 +240,13 @@ bool StartedByBrowser(int argc, char** argv) {
   return false;
 }
 
-int RunNativeHost(const std::string& version) {
-  ::signal(SIGPIPE, SIG_IGN);
-  // Frames go to a descriptor of their own; whatever else writes to standard output (a library, a program that
-  // inherits it) lands in the browser's log with standard error instead of breaking the stream.
-  const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (out < 0 || (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 && ::dup2(null, STDOUT_FILENO) < 0)) {
+int RunNativeHost(HostSystem& system, const std::string& version) {
+  if (!system.TakeBrowserStreams()) {
     Note("cannot set up standard output");
     return 1;
   }
-  if (null >= 0) ::close(null);
   basSafeCtl::ThreadStartup();
-  posix::PosixPlatform host;
-  Bridge bridge(host, out, version);
+  Bridge bridge(system, version);
   return bridge.Run();
 }
 

@@ -1,31 +1,39 @@
 #include "host/jsonrpc/PolicyFile.h"
 
-#include <cstdlib>
+#include <cctype>
 
 #include <nlohmann/json.hpp>
-
-#include "host/posix/AdminFiles.h"
 
 namespace kadroo::jsonrpc {
 namespace {
 
 using nlohmann::json;
 
+bool IsSeparator(char c) { return c == '/' || c == '\\'; }
+
+// The entry with "~" made the home folder, when it is absolute: "/...", "\\server\...", "C:\..." or "C:/...".
 std::optional<std::string> AbsoluteEntry(const std::string& entry, const std::string& home) {
   std::string path = entry;
-  if (path == "~" || path.rfind("~/", 0) == 0) path = home + path.substr(1);
-  if (path.empty() || path[0] != '/') return std::nullopt;
+  if (path == "~" || (path.size() > 1 && path[0] == '~' && IsSeparator(path[1]))) path = home + path.substr(1);
+  const bool rooted = !path.empty() && IsSeparator(path[0]);
+  const bool drive = path.size() > 2 && std::isalpha(static_cast<unsigned char>(path[0])) && path[1] == ':' &&
+                     IsSeparator(path[2]);
+  if (!rooted && !drive) return std::nullopt;
   return path;
+}
+
+// A folder that does not exist yet, by its text alone (a resolver gives nothing for it on Linux).
+std::optional<std::string> NormalizedFolder(std::string path) {
+  if (path.empty() || path[0] != '/') return std::nullopt;
+  for (char& c : path) {
+    if (c == '\\') c = '/';
+  }
+  return NormalizePath(path);
 }
 
 }  // namespace
 
-std::string PolicyFilePath() {
-  const char* path = std::getenv("KADROOA_POLICY_FILE");
-  return path && *path ? path : "/etc/kadrooa/policy.json";
-}
-
-std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std::string& home,
+std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std::string& home, PathResolver& paths,
                                               std::string& problem) {
   const json document = json::parse(text, nullptr, false);
   if (document.is_discarded() || !document.is_object()) {
@@ -61,21 +69,21 @@ std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std
         } else if (name == "ftpServers") {
           auto target = ParseFtpServerEntry(value);
           if ((good = target.has_value())) site.ftpServers.push_back(*target);
-        } else if (name == "programs") {
-          auto path = AbsoluteEntry(value, home);
-          if (path) path = posix::ResolveFolderOf(*path);
-          if ((good = path.has_value())) site.programs.push_back(*path);
         } else if (name == "registryKeys") {
           auto key = FromUtf8(value);
           if (key) key = RegistryKeyPath(*key, true);
           if ((good = key.has_value())) site.registryKeys.push_back(*key);
         } else {
-          auto path = AbsoluteEntry(value, home);
-          if (path) {
-            auto resolved = posix::ResolvePath(*path);
-            path = resolved ? resolved : NormalizePath(*path);
+          const auto path = AbsoluteEntry(value, home);
+          const auto named = path ? FromUtf8(*path) : std::nullopt;
+          std::optional<std::string> resolved;
+          if (named && name == "programs") {
+            resolved = paths.ResolveFolderOf(*named);
+          } else if (named) {
+            resolved = paths.ResolvePath(*named);
+            if (!resolved) resolved = NormalizedFolder(*path);
           }
-          if ((good = path.has_value())) site.localFolders.push_back(*path);
+          if ((good = resolved.has_value())) (name == "programs" ? site.programs : site.localFolders).push_back(*resolved);
         }
         if (!good) {
           problem = origin + ": " + name + ": bad entry " + value;
@@ -84,17 +92,6 @@ std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std
       }
     }
   }
-  return policy;
-}
-
-std::optional<BridgePolicy> LoadBridgePolicy(const std::string& path, std::string& problem) {
-  auto text = posix::ReadRootOwnedFile(path, problem);
-  if (!text) {
-    if (problem.empty()) return BridgePolicy{};
-    return std::nullopt;
-  }
-  auto policy = ParseBridgePolicy(*text, posix::HomeDirectory(), problem);
-  if (!policy) problem = path + ": " + problem;
   return policy;
 }
 

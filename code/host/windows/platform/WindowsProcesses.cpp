@@ -50,6 +50,18 @@ std::string FindProgram(const std::string& commandLine) {
   return size > 0 && size < sizeof found ? std::string(found, size) : std::string();
 }
 
+// Whether this process runs in a job that lets a program it starts leave (a program that asks for it when the job
+// does not allow it is refused with 5).
+bool JobAllowsBreakaway() {
+  BOOL inJob = FALSE;
+  if (!::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) || !inJob) return false;
+  JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+  if (!::QueryInformationJobObject(nullptr, JobObjectExtendedLimitInformation, &limits, sizeof limits, nullptr)) {
+    return false;
+  }
+  return (limits.BasicLimitInformation.LimitFlags & JOB_OBJECT_LIMIT_BREAKAWAY_OK) != 0;
+}
+
 }  // namespace
 
 int32_t WindowsProcesses::PathFileExists(TextView path) {
@@ -81,8 +93,9 @@ void WindowsProcesses::StartProcess(TextView application, TextView commandLine, 
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION started{};
+  const DWORD flags = breakAway_ && JobAllowsBreakaway() ? CREATE_BREAKAWAY_FROM_JOB : 0;
   const BOOL ok = ::CreateProcessA(program.c_str(), mutableLine.data(), nullptr,
-                                   nullptr, FALSE, 0, nullptr, nullptr, &startup, &started);
+                                   nullptr, FALSE, flags, nullptr, nullptr, &startup, &started);
   const DWORD error = ::GetLastError();
   if (!ok) RaiseForStart(error);
   unique_kernel_handle process(started.hProcess);

@@ -1,0 +1,48 @@
+#pragma once
+// The administrator's policy for pages on Windows: the same JSON document as on Linux, kept in the value
+// `Policy` of HKLM\SOFTWARE\Policies\KadroOA (which only administrators and Group Policy can write; the user's
+// own HKCU is never read), and the resolver that turns the policy's and the page's Windows paths into one form.
+#include <optional>
+#include <string>
+
+#include "safety/BridgePolicy.h"
+#include "safety/PolicyGate.h"
+
+namespace kadroo::windows {
+
+// Windows paths in one comparable form: absolute (GetFullPathNameW), the links and short names of the part that
+// exists followed to the file's final name, in lower case (Windows file names ignore case), one "\" between
+// names and none at the end but a drive's root's: "C:\OA\Report.doc" becomes "c:\oa\report.doc", a drive's
+// root "c:\", a share "\\server\share\x".
+class WindowsPaths final : public PathResolver {
+ public:
+  std::optional<std::string> ResolvePath(TextView path) override;
+  // The folder resolved and the program's own name kept, in lower case: a program starts under its own name.
+  std::optional<std::string> ResolveFolderOf(TextView path) override;
+
+  // The user's profile folder (%USERPROFILE%), for the policy's "~\" entries.
+  static std::string ProfileFolder();
+};
+
+// The policy as the registry holds it. "Absent" (no key or no value) and "refused" (a value that is not a valid
+// policy, or a key that cannot be read) are kept apart: without a policy the ActiveX control behaves as it always
+// did, while a refused policy refuses every site.
+struct RegistryPolicy {
+  enum class Status { kAbsent, kRefused, kLoaded };
+  Status status = Status::kAbsent;
+  BridgePolicy policy;  // kLoaded
+  std::string problem;  // kRefused: what is wrong, for a note
+
+  bool absent() const { return status == Status::kAbsent; }
+  bool loaded() const { return status == Status::kLoaded; }
+};
+
+// The key and value, for the Group Policy templates and the tests.
+inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\KadroOA";
+inline constexpr wchar_t kPolicyValue[] = L"Policy";
+
+// Reads HKLM\SOFTWARE\Policies\KadroOA, value Policy, in the 64-bit view: REG_SZ, or REG_MULTI_SZ whose strings
+// are joined with "\n" (Group Policy's multi-line text), parsed with the user's profile folder for "~\".
+RegistryPolicy LoadRegistryPolicy();
+
+}  // namespace kadroo::windows
