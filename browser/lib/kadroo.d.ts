@@ -40,6 +40,8 @@ export interface KadroOAOptions {
   timeout?: number;
   /** Milliseconds one call may take before the object is closed with TIMEOUT (default: no limit). */
   callTimeout?: number;
+  /** IE mode: an `<object>` of the control already on the page, used instead of a new ActiveXObject. */
+  control?: object;
 }
 
 /** Each method answers as the control does: 1 or -1, a text, or null (setparm). */
@@ -61,14 +63,21 @@ export interface KadroOcx {
   OpenExefile(filepath: string, parm: string): Promise<number>;
   OpenExefileByReg(regkey: string, regValuename: string, parm: string, exefilename: string): Promise<number>;
   GetErr(lErrorCode: number, serrormsg: string): Promise<string>;
-  readonly versions: { library: string; extension: string; host: string };
-  /** Ends this object's host process; later calls reject with HOST_EXITED. */
+  /** What this object drives: the native host through the extension, or the ActiveX control itself (IE mode). */
+  readonly runsOn: "extension" | "activex";
+  /** In IE mode `extension` and `host` are null. */
+  readonly versions: { library: string; extension: string | null; host: string | null };
+  /** Ends this object's host process (IE mode: lets the control go); later calls reject with HOST_EXITED. */
   close(): void;
 }
 
 export interface KadroOAStatus {
   library: string;
   protocol: number;
+  /** "activex" where ActiveXObject exists (IE mode): then extension and host are null. */
+  runsOn: "extension" | "activex";
+  /** IE mode: the control's ProgID when it could be created, else null (and code HOST_MISSING). */
+  control?: string | null;
   extension: string | null;
   host: string | null;
   /** Why a part did not answer; null when all three did. */
@@ -80,6 +89,8 @@ export interface KadroOAStatic {
   readonly protocol: number;
   readonly methods: readonly string[];
   readonly KadroOAError: typeof KadroOAError;
+  /** The promise the library returns: the engine's own, or the library's small one where there is none (IE). */
+  readonly Promise: PromiseConstructor;
   create(options?: KadroOAOptions): Promise<KadroOcx>;
   status(options?: { timeout?: number }): Promise<KadroOAStatus>;
 }

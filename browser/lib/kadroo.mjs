@@ -1,234 +1,496 @@
-// kadroo.js: the KadroOcx control's methods for a page, through the KadroOA extension and its native host.
-// One object is one control (one host process); its calls run one at a time in the order they were made.
+// kadroo.js: the KadroOcx control's methods for a page, each returning a promise. In Chromium, Chrome, Edge and
+// Firefox it goes through the KadroOA extension and its native host; where ActiveXObject exists (Internet
+// Explorer, Edge's IE mode) it drives the ActiveX control itself. One object is one control; its calls run one at
+// a time in the order they were made.
+//
+// This file is the library's one source: the ES module as it is, and the classic script kadroo.js made from it by
+// the build (everything above the exports, in a function scope). The classic script must also parse in Internet
+// Explorer's JScript, so the code is written for ES3: no let/const, arrow functions, classes, template strings,
+// getters, trailing commas, or reserved words after a dot.
 
-const LIBRARY_VERSION = "1.0.0";
-const PROTOCOL = 1;
-const TAG = "kadrooa";
+var LIBRARY_VERSION = "1.0.0";
+var PROTOCOL = 1;
+var TAG = "kadrooa";
+var PROGID = "KadroOA.KadroOcx";
 
-// The control's scripted interface, in the order of its type library, with each method's argument count.
-const METHODS = {
-  isInstalled: 0, setparm: 3, getMoBanFile: 0, getLocalFile: 0, setLocalFile: 1, getRemoteFile: 0,
-  getErrorMsg: 0, getTiShiMsg: 0, getFile: 2, GetFileToFile: 2, saveFile: 0, PutFile: 3, Dispose: 0,
-  GetAllRegValue: 1, OpenExefile: 2, OpenExefileByReg: 4, GetErr: 2,
-};
+// The control's scripted interface, in the order of its type library, with each argument's kind (s text, n number).
+var METHODS = [
+  ["isInstalled", ""], ["setparm", "ssn"], ["getMoBanFile", ""], ["getLocalFile", ""], ["setLocalFile", "s"],
+  ["getRemoteFile", ""], ["getErrorMsg", ""], ["getTiShiMsg", ""], ["getFile", "ss"], ["GetFileToFile", "ss"],
+  ["saveFile", ""], ["PutFile", "ssn"], ["Dispose", ""], ["GetAllRegValue", "s"], ["OpenExefile", "ss"],
+  ["OpenExefileByReg", "ssss"], ["GetErr", "ns"]
+];
 
-const MESSAGES = {
+var MESSAGES = {
   EXTENSION_MISSING: "The KadroOA extension did not answer: it is not installed, or this site is not listed in the administrator's KadroOA policy.",
   HOST_MISSING: "The browser could not start the KadroOA program (kadrooa): the KadroOA package is not installed for this browser.",
+  CONTROL_MISSING: "The KadroOA control (" + PROGID + ") could not be created: it is not installed, or the browser's security settings do not allow it",
   ORIGIN_REFUSED: "This site is not listed in the administrator's KadroOA policy (/etc/kadrooa/policy.json).",
   TARGET_REFUSED: "The administrator's KadroOA policy does not allow this site to use",
   VERSION_MISMATCH: "The versions of kadroo.js, the KadroOA extension and the kadrooa program do not match; update them together.",
   HOST_EXITED: "The kadrooa program ended before the call was answered; create a new KadroOA object to go on.",
-  TIMEOUT: "KadroOA did not answer in time.",
+  TIMEOUT: "KadroOA did not answer in time."
 };
 
-const REFUSED_TARGETS = {
+var REFUSED_TARGETS = {
   ftpServer: "the FTP server", program: "the program", registryKey: "the registry key", localFolder: "the local file",
-  origin: "this site",
+  origin: "this site"
 };
 
-export class KadroOAError extends Error {
-  constructor(code, message, details) {
-    super(message || MESSAGES[code] || code);
-    this.name = "KadroOAError";
-    this.code = code;
-    if (details) Object.assign(this, details);
+var freeze = Object.freeze || function (object) { return object; };
+
+// ---- promises: the engine's own, or a small one where it has none (Internet Explorer, Windows Script Host) ----
+
+var jobs = [];
+var draining = false;
+var drainScheduled = false;
+
+function runJobs() {
+  drainScheduled = false;
+  draining = true;
+  try {
+    while (jobs.length) jobs.shift()();
+  } finally {
+    draining = false;
   }
 }
 
-function newId() {
-  return typeof crypto !== "undefined" && crypto.randomUUID ? crypto.randomUUID()
-    : `${Date.now()}-${Math.random().toString(16).slice(2)}`;
+// Runs `job` after the current script returns; where there is no timer (Windows Script Host) at once, but never
+// inside another job.
+function later(job) {
+  jobs.push(job);
+  if (draining || drainScheduled) return;
+  if (typeof setTimeout !== "undefined") {
+    drainScheduled = true;
+    setTimeout(runJobs, 0);
+  } else {
+    runJobs();
+  }
 }
+
+function OwnPromise(executor) {
+  var self = this, done = false;
+  this.state = 0;  // 1 fulfilled, 2 rejected
+  this.value = null;
+  this.waiting = [];
+  try {
+    executor(function (value) {
+      if (!done) { done = true; settle(self, value); }
+    }, function (reason) {
+      if (!done) { done = true; finish(self, 2, reason); }
+    });
+  } catch (e) {
+    if (!done) { done = true; finish(self, 2, e); }
+  }
+}
+
+function settle(promise, value) {
+  if (value === promise) return finish(promise, 2, new TypeError("A promise cannot resolve to itself."));
+  if (value && (typeof value === "object" || typeof value === "function")) {
+    var then, called = false;
+    try {
+      then = value.then;
+      if (typeof then === "function") {
+        then.call(value, function (v) {
+          if (!called) { called = true; settle(promise, v); }
+        }, function (r) {
+          if (!called) { called = true; finish(promise, 2, r); }
+        });
+        return;
+      }
+    } catch (e) {
+      if (!called) { called = true; finish(promise, 2, e); }
+      return;
+    }
+  }
+  finish(promise, 1, value);
+}
+
+function finish(promise, state, value) {
+  var waiting = promise.waiting;
+  promise.state = state;
+  promise.value = value;
+  promise.waiting = null;
+  for (var i = 0; i < waiting.length; ++i) notify(promise, waiting[i]);
+}
+
+function notify(promise, waiter) {
+  later(function () {
+    var handler = promise.state === 1 ? waiter.onFulfilled : waiter.onRejected;
+    if (typeof handler !== "function") {
+      if (promise.state === 1) waiter.resolve(promise.value); else waiter.reject(promise.value);
+      return;
+    }
+    var result;
+    try {
+      result = handler(promise.value);
+    } catch (e) {
+      waiter.reject(e);
+      return;
+    }
+    waiter.resolve(result);
+  });
+}
+
+OwnPromise.prototype.then = function (onFulfilled, onRejected) {
+  var promise = this;
+  return new OwnPromise(function (resolve, reject) {
+    var waiter = { onFulfilled: onFulfilled, onRejected: onRejected, resolve: resolve, reject: reject };
+    if (promise.waiting) promise.waiting.push(waiter); else notify(promise, waiter);
+  });
+};
+
+OwnPromise.prototype["catch"] = function (onRejected) {
+  return this.then(null, onRejected);
+};
+
+var P = typeof Promise !== "undefined" ? Promise : OwnPromise;
+
+function resolved(value) {
+  return new P(function (resolve) { resolve(value); });
+}
+
+function rejected(reason) {
+  return new P(function (resolve, reject) { reject(reason); });
+}
+
+// ---- errors ----
+
+function copy(target, source) {
+  for (var key in source) {
+    if (Object.prototype.hasOwnProperty.call(source, key)) target[key] = source[key];
+  }
+  return target;
+}
+
+function KadroOAError(code, message, details) {
+  this.code = code;
+  this.message = message || MESSAGES[code] || code;
+  if (details) copy(this, details);
+  var stack = new Error(this.message).stack;
+  if (stack) this.stack = stack;
+}
+
+function ErrorPrototype() {}
+ErrorPrototype.prototype = Error.prototype;
+KadroOAError.prototype = new ErrorPrototype();
+KadroOAError.prototype.constructor = KadroOAError;
+KadroOAError.prototype.name = "KadroOAError";
 
 // A JSON-RPC error from the host, as the error a page author can act on.
 function fromRpcError(error) {
-  const data = error.data || {};
+  var data = error.data || {};
   if (error.code === -32010) {
-    if (data.refused === "origin") return new KadroOAError("ORIGIN_REFUSED", undefined, { target: data.target });
-    const what = REFUSED_TARGETS[data.refused] || data.refused;
-    return new KadroOAError("TARGET_REFUSED", `${MESSAGES.TARGET_REFUSED} ${what} ${JSON.stringify(data.target)}.`,
+    if (data.refused === "origin") return new KadroOAError("ORIGIN_REFUSED", null, { target: data.target });
+    var what = REFUSED_TARGETS[data.refused] || data.refused;
+    return new KadroOAError("TARGET_REFUSED", MESSAGES.TARGET_REFUSED + " " + what + " " + JSON.stringify(data.target) + ".",
       { refused: data.refused, target: data.target });
   }
   if (error.code === -32000) {
-    return new KadroOAError("RUNTIME_ERROR", `The control raised a run-time error: ${error.message}`,
+    return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + error.message,
       { number: data.number });
   }
-  return new KadroOAError("PROTOCOL_ERROR", `kadrooa answered with error ${error.code}: ${error.message}`,
+  return new KadroOAError("PROTOCOL_ERROR", "kadrooa answered with error " + error.code + ": " + error.message,
     { rpcCode: error.code, data: error.data });
 }
 
+// The exception a script sees from the control: its run-time error number is the low word of a FACILITY_CONTROL
+// HRESULT (0x800A....), as a page read it with `e.number & 0xFFFF`; any other HRESULT is kept whole.
+function fromComError(e) {
+  var number = typeof e.number === "number" ? e.number : 0;
+  var text = e.message || e.description || String(e);
+  return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + text,
+    { number: (number >>> 16) === 0x800A ? number & 0xFFFF : number >>> 0 });
+}
+
+// ---- the bridge: a connection through the extension to one host process ----
+
+function newId() {
+  return typeof crypto !== "undefined" && crypto.randomUUID ? crypto.randomUUID()
+    : new Date().getTime() + "-" + Math.random().toString(16).slice(2);
+}
+
 function defaultPrompt(prompt) {
-  if (typeof alert === "function") alert(prompt.text);
+  if (typeof alert !== "undefined") alert(prompt.text);
 }
 
-// One connection through the extension to one host process.
-class Connection {
-  constructor(options) {
-    this.object = newId();
-    this.options = options;
-    this.pending = new Map();  // call id -> {resolve, reject, timer}
-    this.nextId = 1;
-    this.closed = null;        // the error every later call rejects with
-    this.onMessage = (event) => this.receive(event);
-  }
-
-  post(body) {
-    window.postMessage({ [TAG]: "page", object: this.object, ...body }, window.location.origin);
-  }
-
-  open() {
-    return new Promise((resolve, reject) => {
-      const timeout = this.options.timeout ?? 10000;
-      let accepted = false;
-      const fail = (error) => { this.close(error); reject(error); };
-      this.opening = {
-        accepted: (message) => {
-          accepted = true;
-          this.extension = message.extension;
-          if (message.protocol !== PROTOCOL) fail(new KadroOAError("VERSION_MISMATCH", undefined, { extension: message.extension }));
-        },
-        ready: (result) => {
-          clearTimeout(timer);
-          this.host = result.host;
-          if (result.protocol !== PROTOCOL) return fail(new KadroOAError("VERSION_MISMATCH", undefined, { host: result.host }));
-          this.opening = null;
-          resolve(this);
-        },
-        fail: (error) => { clearTimeout(timer); fail(error); },
-      };
-      const timer = setTimeout(() => fail(new KadroOAError(accepted ? "TIMEOUT" : "EXTENSION_MISSING")), timeout);
-      window.addEventListener("message", this.onMessage);
-      this.post({ type: "connect" });
-    });
-  }
-
-  receive(event) {
-    const data = event.data;
-    if (event.source !== window || !data || data[TAG] !== "extension" || data.object !== this.object) return;
-    if (data.type === "accepted") {
-      this.opening?.accepted(data);
-    } else if (data.type === "exit") {
-      const code = data.started ? "HOST_EXITED" : "HOST_MISSING";
-      const detail = data.error ? ` (${data.error})` : "";
-      const error = new KadroOAError(code, MESSAGES[code] + detail);
-      if (this.opening) this.opening.fail(error); else this.close(error);
-    } else if (data.type === "message") {
-      this.dispatch(data.message);
-    }
-  }
-
-  dispatch(message) {
-    if (!message || typeof message !== "object") return;
-    if (message.id === 0 && this.opening) {
-      if (message.error) this.opening.fail(fromRpcError(message.error));
-      else this.opening.ready(message.result || {});
-      return;
-    }
-    if (message.method === "kadrooa.prompt") return this.prompt(message.params || {});
-    if (message.method === "kadrooa.progress") {
-      const p = message.params || {};
-      const pending = this.pending.get(p.call);
-      this.options.onProgress?.({ call: p.call, method: pending?.method, done: p.done, total: p.total });
-      return;
-    }
-    const pending = this.pending.get(message.id);
-    if (!pending) return;
-    this.pending.delete(message.id);
-    clearTimeout(pending.timer);
-    if (message.error) pending.reject(fromRpcError(message.error));
-    else pending.resolve(message.result);
-  }
-
-  async prompt(params) {
-    const handler = this.options.onPrompt || defaultPrompt;
-    try {
-      await handler({ title: params.title, text: params.text, call: params.call });
-    } finally {
-      // The control's message box has one button: whatever the handler did, the call goes on.
-      if (!this.closed) this.post({ type: "message", message: { jsonrpc: "2.0", method: "kadrooa.answer", params: { prompt: params.prompt } } });
-    }
-  }
-
-  call(method, params) {
-    if (this.closed) return Promise.reject(this.closed);
-    const id = this.nextId++;
-    return new Promise((resolve, reject) => {
-      const entry = { method, resolve, reject, timer: null };
-      const limit = this.options.callTimeout;
-      if (limit > 0) {
-        entry.timer = setTimeout(() => this.close(new KadroOAError("TIMEOUT", `${method} was not answered within ${limit} ms; the connection was closed.`)), limit);
-      }
-      this.pending.set(id, entry);
-      this.post({ type: "message", message: { jsonrpc: "2.0", id, method, params } });
-    });
-  }
-
-  close(error) {
-    if (this.closed) return;
-    this.closed = error || new KadroOAError("HOST_EXITED", "This KadroOA object was closed.");
-    window.removeEventListener("message", this.onMessage);
-    this.post({ type: "disconnect" });
-    for (const entry of this.pending.values()) {
-      clearTimeout(entry.timer);
-      entry.reject(this.closed);
-    }
-    this.pending.clear();
-  }
+function Connection(options) {
+  var self = this;
+  this.object = newId();
+  this.options = options;
+  this.pending = {};   // call id -> {method, resolve, reject, timer}
+  this.nextId = 1;
+  this.closed = null;  // the error every later call rejects with
+  this.opening = null;
+  this.extension = null;
+  this.host = null;
+  this.onMessage = function (event) { self.receive(event); };
 }
 
-function makeControl(connection) {
-  let queue = Promise.resolve();
-  const control = {
-    get versions() {
-      return { library: LIBRARY_VERSION, extension: connection.extension, host: connection.host };
-    },
-    // Ends the host; the control's temporary files stay as a closed tab would leave them.
-    close() {
-      connection.close();
-    },
-  };
-  for (const [name, arity] of Object.entries(METHODS)) {
-    control[name] = (...args) => {
-      const params = args.slice(0, arity);
-      while (params.length < arity) params.push(null);
-      const result = queue.then(() => connection.call(name, params));
-      queue = result.catch(() => {});
-      return result;
+Connection.prototype.post = function (body) {
+  var message = copy({ object: this.object }, body);
+  message[TAG] = "page";
+  window.postMessage(message, window.location.origin);
+};
+
+Connection.prototype.open = function () {
+  var self = this;
+  return new P(function (resolve, reject) {
+    var timeout = self.options.timeout != null ? self.options.timeout : 10000;
+    var accepted = false, timer = null;
+    var fail = function (error) { self.close(error); reject(error); };
+    self.opening = {
+      accepted: function (message) {
+        accepted = true;
+        self.extension = message.extension;
+        if (message.protocol !== PROTOCOL) fail(new KadroOAError("VERSION_MISMATCH", null, { extension: message.extension }));
+      },
+      ready: function (result) {
+        clearTimeout(timer);
+        self.host = result.host;
+        if (result.protocol !== PROTOCOL) return fail(new KadroOAError("VERSION_MISMATCH", null, { host: result.host }));
+        self.opening = null;
+        resolve(self);
+      },
+      fail: function (error) { clearTimeout(timer); fail(error); }
     };
+    timer = setTimeout(function () { fail(new KadroOAError(accepted ? "TIMEOUT" : "EXTENSION_MISSING")); }, timeout);
+    window.addEventListener("message", self.onMessage);
+    self.post({ type: "connect" });
+  });
+};
+
+Connection.prototype.receive = function (event) {
+  var data = event.data;
+  if (event.source !== window || !data || data[TAG] !== "extension" || data.object !== this.object) return;
+  if (data.type === "accepted") {
+    if (this.opening) this.opening.accepted(data);
+  } else if (data.type === "exit") {
+    var code = data.started ? "HOST_EXITED" : "HOST_MISSING";
+    var error = new KadroOAError(code, MESSAGES[code] + (data.error ? " (" + data.error + ")" : ""));
+    if (this.opening) this.opening.fail(error); else this.close(error);
+  } else if (data.type === "message") {
+    this.dispatch(data.message);
   }
-  return Object.freeze(control);
+};
+
+Connection.prototype.dispatch = function (message) {
+  if (!message || typeof message !== "object") return;
+  if (message.id === 0 && this.opening) {
+    if (message.error) this.opening.fail(fromRpcError(message.error));
+    else this.opening.ready(message.result || {});
+    return;
+  }
+  if (message.method === "kadrooa.prompt") return this.prompt(message.params || {});
+  if (message.method === "kadrooa.progress") {
+    var p = message.params || {};
+    var waiting = this.pending[p.call];
+    if (this.options.onProgress) {
+      this.options.onProgress({ call: p.call, method: waiting ? waiting.method : undefined, done: p.done, total: p.total });
+    }
+    return;
+  }
+  var pending = this.pending[message.id];
+  if (!pending) return;
+  delete this.pending[message.id];
+  clearTimeout(pending.timer);
+  if (message.error) pending.reject(fromRpcError(message.error));
+  else pending.resolve(message.result);
+};
+
+Connection.prototype.prompt = function (params) {
+  var self = this, handler = this.options.onPrompt || defaultPrompt, shown = null;
+  // The control's message box has one button: whatever the handler did, the call goes on.
+  var answer = function () {
+    if (!self.closed) {
+      self.post({ type: "message", message: { jsonrpc: "2.0", method: "kadrooa.answer", params: { prompt: params.prompt } } });
+    }
+  };
+  try {
+    shown = handler({ title: params.title, text: params.text, call: params.call });
+  } catch (e) {
+    shown = null;
+  }
+  resolved(shown).then(answer, answer);
+};
+
+Connection.prototype.call = function (method, params) {
+  if (this.closed) return rejected(this.closed);
+  var self = this, id = this.nextId++;
+  return new P(function (resolve, reject) {
+    var entry = { method: method, resolve: resolve, reject: reject, timer: null };
+    var limit = self.options.callTimeout;
+    if (limit > 0) {
+      entry.timer = setTimeout(function () {
+        self.close(new KadroOAError("TIMEOUT", method + " was not answered within " + limit + " ms; the connection was closed."));
+      }, limit);
+    }
+    self.pending[id] = entry;
+    self.post({ type: "message", message: { jsonrpc: "2.0", id: id, method: method, params: params } });
+  });
+};
+
+Connection.prototype.close = function (error) {
+  if (this.closed) return;
+  this.closed = error || new KadroOAError("HOST_EXITED", "This KadroOA object was closed.");
+  window.removeEventListener("message", this.onMessage);
+  this.post({ type: "disconnect" });
+  var pending = this.pending;
+  this.pending = {};
+  for (var id in pending) {
+    if (Object.prototype.hasOwnProperty.call(pending, id)) {
+      clearTimeout(pending[id].timer);
+      pending[id].reject(this.closed);
+    }
+  }
+};
+
+// ---- the ActiveX control itself (Internet Explorer, Edge's IE mode, Windows Script Host) ----
+
+function hasActiveX() {
+  return typeof ActiveXObject !== "undefined" ||
+    // Internet Explorer 11 hides the constructor from typeof in its standards mode, not from `in`.
+    (typeof window !== "undefined" && "ActiveXObject" in window);
 }
 
-export const KadroOA = Object.freeze({
+function createControl() {
+  try {
+    return new ActiveXObject(PROGID);
+  } catch (e) {
+    throw new KadroOAError("HOST_MISSING", MESSAGES.CONTROL_MISSING + " (" + (e.message || e.description || e) + ").",
+      { number: typeof e.number === "number" ? e.number >>> 0 : undefined });
+  }
+}
+
+function ActiveXConnection(control) {
+  this.control = control;
+  this.closed = null;
+  this.extension = null;
+  this.host = null;
+}
+
+// A method of a COM object is no function in the old engine (no apply): it is called by name with its arguments.
+function invoke(control, method, a) {
+  switch (a.length) {
+    case 0: return control[method]();
+    case 1: return control[method](a[0]);
+    case 2: return control[method](a[0], a[1]);
+    case 3: return control[method](a[0], a[1], a[2]);
+    default: return control[method](a[0], a[1], a[2], a[3]);
+  }
+}
+
+ActiveXConnection.prototype.call = function (method, params, kinds) {
+  if (this.closed) return rejected(this.closed);
+  var control = this.control, args = [];
+  // The host reads a missing argument (null) as the empty text or 0; the control itself would refuse a Null.
+  for (var i = 0; i < params.length; ++i) {
+    args.push(params[i] == null ? (kinds.charAt(i) === "n" ? 0 : "") : params[i]);
+  }
+  return new P(function (resolve, reject) {
+    var result;
+    try {
+      result = invoke(control, method, args);
+    } catch (e) {
+      reject(fromComError(e));
+      return;
+    }
+    resolve(result === undefined ? null : result);
+  });
+};
+
+ActiveXConnection.prototype.close = function () {
+  if (this.closed) return;
+  this.closed = new KadroOAError("HOST_EXITED", "This KadroOA object was closed.");
+  this.control = null;
+};
+
+// ---- the object a page gets ----
+
+function makeMethod(connection, order, name, kinds) {
+  return function () {
+    var params = Array.prototype.slice.call(arguments, 0, kinds.length);
+    while (params.length < kinds.length) params.push(null);
+    return order(function () { return connection.call(name, params, kinds); });
+  };
+}
+
+function makeControl(connection, runsOn) {
+  var queue = resolved(null);
+  // Calls run one at a time in the order made, whatever became of the one before.
+  var order = function (call) {
+    var result = queue.then(call);
+    queue = result.then(null, function () {});
+    return result;
+  };
+  var control = {
+    runsOn: runsOn,
+    versions: freeze({ library: LIBRARY_VERSION, extension: connection.extension, host: connection.host }),
+    // Ends the host (or lets the control go); its temporary files stay as a closed tab would leave them.
+    close: function () { connection.close(); }
+  };
+  for (var i = 0; i < METHODS.length; ++i) {
+    control[METHODS[i][0]] = makeMethod(connection, order, METHODS[i][0], METHODS[i][1]);
+  }
+  return freeze(control);
+}
+
+var methodNames = [];
+for (var m = 0; m < METHODS.length; ++m) methodNames.push(METHODS[m][0]);
+
+var KadroOA = freeze({
   version: LIBRARY_VERSION,
   protocol: PROTOCOL,
-  methods: Object.freeze(Object.keys(METHODS)),
-  KadroOAError,
+  methods: freeze(methodNames),
+  KadroOAError: KadroOAError,
+  // The promise the library returns: the engine's own, or the library's where the engine has none.
+  Promise: P,
 
   // Options: onPrompt(prompt) (may return a promise; default: alert), onProgress({call, method, done, total}),
-  // timeout (ms to reach the host, default 10000), callTimeout (ms per call, default none).
-  async create(options = {}) {
-    const connection = new Connection(options);
-    await connection.open();
-    return makeControl(connection);
+  // timeout (ms to reach the host, default 10000), callTimeout (ms per call, default none); in IE mode `control`,
+  // an <object> of the control already on the page, to use instead of a new one.
+  create: function (options) {
+    options = options || {};
+    if (options.control || hasActiveX()) {
+      return new P(function (resolve) {
+        resolve(makeControl(new ActiveXConnection(options.control || createControl()), "activex"));
+      });
+    }
+    var connection = new Connection(options);
+    return connection.open().then(function () { return makeControl(connection, "extension"); });
   },
 
-  // The versions of the library, the extension and the host; a part that did not answer is null, and `code`
-  // says why (null when all three answered).
-  async status(options = {}) {
-    const connection = new Connection({ timeout: 5000, ...options });
-    const report = { library: LIBRARY_VERSION, protocol: PROTOCOL, extension: null, host: null, code: null };
-    try {
-      await connection.open();
-    } catch (error) {
-      report.code = error.code || "PROTOCOL_ERROR";
+  // What the library runs on ("extension" or "activex") and the versions of its parts; a part that did not answer
+  // is null, and `code` says why (null when all answered). In IE mode there is no extension or host: `control` is
+  // the ProgID when the control could be created.
+  status: function (options) {
+    options = options || {};
+    var report = { library: LIBRARY_VERSION, protocol: PROTOCOL, runsOn: "extension", extension: null, host: null,
+                   code: null };
+    if (hasActiveX()) {
+      report.runsOn = "activex";
+      report.control = null;
+      try {
+        createControl();
+        report.control = PROGID;
+      } catch (e) {
+        report.code = e.code;
+      }
+      return resolved(report);
     }
-    report.extension = connection.extension ?? null;
-    report.host = connection.host ?? null;
-    connection.close();
-    return report;
-  },
+    var connection = new Connection(copy({ timeout: 5000 }, options));
+    var done = function () {
+      report.extension = connection.extension != null ? connection.extension : null;
+      report.host = connection.host != null ? connection.host : null;
+      connection.close();
+      return report;
+    };
+    return connection.open().then(done, function (error) {
+      report.code = error.code || "PROTOCOL_ERROR";
+      return done();
+    });
+  }
 });
 
+export { KadroOAError, KadroOA };
 export default KadroOA;

@@ -4,6 +4,8 @@ for Chromium (a signed CRX3 and its update.xml) and Firefox (an XPI), the host m
 kadrooa_VERSION_ARCH.deb holding them with the host program.
 
 usage: build.py OUT KADROOA_BINARY
+       build.py --library OUT     (kadroo.js alone, for the tests under Wine)
+       build.py --windows OUT     (the host manifests and the packed extension for the Windows installer)
 """
 import base64
 import hashlib
@@ -95,20 +97,54 @@ def crx3(archive, der):
 def page_library(out):
     with open(os.path.join(BROWSER, "lib", "kadroo.mjs")) as f:
         module = f.read()
-    # The classic script is the module in a function scope, its exports replaced by one global.
-    body = module.replace("export class ", "class ").replace("export const ", "const ")
-    body = body.replace("export default KadroOA;\n", "")
-    if "export " in body:
-        sys.exit("build.py: kadroo.mjs has an export the classic script does not handle")
+    # The classic script is the module in a function scope, its exports replaced by one global. It must parse in
+    # Internet Explorer's JScript too, so it gets nothing newer than the module's body already is.
+    exports = "export { KadroOAError, KadroOA };\nexport default KadroOA;\n"
+    if not module.endswith(exports) or "export " in module[:-len(exports)]:
+        sys.exit("build.py: kadroo.mjs must end with its two export lines and export nothing else")
     write(os.path.join(out, "kadroo.mjs"), module)
     write(os.path.join(out, "kadroo.js"),
           "// Generated from kadroo.mjs by browser/package/build.py: the same library as a classic script.\n"
-          "(function () {\n\"use strict\";\n" + body + "globalThis.KadroOA = KadroOA;\n})();\n")
+          "(function (global) {\n\"use strict\";\n" + module[:-len(exports)] +
+          "global.KadroOA = KadroOA;\n})(typeof globalThis !== \"undefined\" ? globalThis : this);\n")
     for name in ("kadroo.d.ts", "package.json", "README.md"):
         shutil.copy(os.path.join(BROWSER, "lib", name), out)
 
 
+# Where the Windows installer puts the extension when the administrator asks for the browsers' policies.
+WINDOWS_EXTENSION_URL = "file:///C:/Program%20Files/KadroOA/extension/"
+
+
+def windows_side(out):
+    """What the Windows installer takes from here: the host manifests (the host beside them, as Windows allows a
+    relative path), the packed extension and the ids, for code/host/windows/installer/WixSource.cpp."""
+    shutil.rmtree(out, ignore_errors=True)
+    der = public_key_der()
+    ext_id = chromium_id(der)
+    version, chromium_files = extension_files("chromium", der)
+    _, firefox_files = extension_files("firefox", der)
+    host = {"name": HOST_NAME, "description": "KadroOA: the office system's document control", "path": "kadrooa.exe",
+            "type": "stdio"}
+    write_json(os.path.join(out, HOST_NAME + ".json"), dict(host, allowed_origins=[f"chrome-extension://{ext_id}/"]))
+    write_json(os.path.join(out, HOST_NAME + ".firefox.json"), dict(host, allowed_extensions=[GECKO_ID]))
+    write(os.path.join(out, "extension", "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
+    write(os.path.join(out, "extension", "kadrooa.xpi"), zip_bytes(firefox_files))
+    write(os.path.join(out, "extension", "update.xml"),
+          "<?xml version='1.0' encoding='UTF-8'?>\n"
+          "<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>\n"
+          f"  <app appid='{ext_id}'>\n"
+          f"    <updatecheck codebase='{WINDOWS_EXTENSION_URL}kadrooa.crx' version='{version}' />\n"
+          "  </app>\n</gupdate>\n")
+    write(os.path.join(out, "ids"), f"{ext_id} {GECKO_ID} {WINDOWS_EXTENSION_URL}\n")
+
+
 def main():
+    if sys.argv[1] == "--library":
+        page_library(sys.argv[2])
+        return
+    if sys.argv[1] == "--windows":
+        windows_side(sys.argv[2])
+        return
     out, binary = sys.argv[1], sys.argv[2]
     shutil.rmtree(out, ignore_errors=True)
     der = public_key_der()

@@ -30,11 +30,13 @@ wine_any cmd /c exit >/dev/null 2>&1
 echo "Wine prefix ready after $(( $(date +%s) - started )) s"
 
 g++ -std=c++20 -Wall -Wextra -I code tests/windows/registration_table.cpp -o "$run_dir/registration_table"
+python3 browser/package/build.py --library "$run_dir/lib"
 mkdir -p "$run_dir/ftp" "$run_dir/work"
 vsftpd_start "$run_dir/ftp"
 
 KADROOA_WINE_BITS=$(wine_bitnesses) KADROOA_WINE_SKIP=$(wine_skip_note) \
   FTP_ROOT=$run_dir/ftp WORK_DIR=$run_dir/work KADROOA_BUILD=$root/build REGISTRATION_TABLE=$run_dir/registration_table \
+  KADROO_LIB=$run_dir/lib \
   VSFTPD_PORT=$VSFTPD_PORT VSFTPD_USER=$VSFTPD_USER VSFTPD_PASS=$VSFTPD_PASS \
   python3 tests/windows/run_wine_tests.py | tee "$run_dir/results" || status=$?
 tally "$(cat "$run_dir/results")" "${status:-0}" run_wine_tests.py

@@ -1,10 +1,12 @@
 #!/usr/bin/env python3
 """The control under Wine, for the x86 and the x64 build in turn: regsvr32 registers it and the registry holds
 what the registration table says; a COM client checks the server directly; JScript and VBScript drive it through
-every method against the private vsftpd that run.sh started; regsvr32 /u leaves nothing of ours behind.
+every method against the private vsftpd that run.sh started, and kadroo.js over it through promises; regsvr32 /u
+leaves nothing of ours behind.
 
 Needs the environment of run.sh: WINEPREFIX, VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, FTP_ROOT, WORK_DIR,
-KADROOA_BUILD (the folder holding win32/ and win64/), REGISTRATION_TABLE (the native dump program).
+KADROOA_BUILD (the folder holding win32/ and win64/), REGISTRATION_TABLE (the native dump program), KADROO_LIB (the
+folder holding the classic script kadroo.js).
 Prints one "ok NAME" or "FAIL NAME: detail" line per check, which run.sh counts."""
 import json
 import os
@@ -187,7 +189,7 @@ def run_script(arch, script, args):
                     records[label] = value
     if "script" in records:
         check("%s %s ran to the end" % (arch, script), False, records["script"])
-    print("     (%s %s: %.1f s)" % (arch, script, seconds))
+    print("     (%s %s: %.1f s)" % (arch, os.path.basename(script), seconds))
     return records
 
 
@@ -297,6 +299,31 @@ def vbscript_expectations(name, work):
         "Null variable.getLocalFile": wwork + "\\empty.txt",
         "setLocalFile": "1", "getLocalFile": wwork + "\\vbs dispose.txt", "Dispose": "1", "Dispose.deleted": "True",
         "getMoBanFile": "", **byref}
+
+
+def check_kadroo_js(arch):
+    """kadroo.js and a page's script in one JScript scope, over the registered control: the edit cycle through
+    promises, the control's own failures as results, a run-time error as a rejection."""
+    name = "kadroo" + arch[3:]
+    work = prepare(name, arch)
+    script = os.path.join(WORK, "kadroo_test-%s.js" % arch)
+    with open(os.path.join(os.environ["KADROO_LIB"], "kadroo.js"), encoding="ascii") as library, \
+            open(os.path.join(HERE, "kadroo_test.js"), encoding="ascii") as test, open(script, "w") as f:
+        f.write(library.read() + "\n" + test.read())
+    records = run_script(arch, script, [PORT, USER, PASSWORD, name + "/passive", windows_path(work)])
+    compare(arch, "kadroo.js", records, {
+        "status": "activex|KadroOA.KadroOcx||1.0.0", "runsOn": "activex", "setparm": "null", "getFile": "1",
+        "document": "passive doc\r\n", "template": "passive tmpl\r\n", "saveFile": "1",
+        "local files deleted": "true", "getErrorMsg": "", "missing file": "-1",
+        "missing file.msg": error_text(18, "服务器文件或文件夹不存在或拒绝访问。"),
+        "GetErr without context": error_text(12014),
+        "run-time error": "RUNTIME_ERROR|9|true|true|The control raised a run-time error: Subscript out of range",
+        "queued setLocalFile": "1", "queued getLocalFile": windows_path(work) + "\\queued.txt",
+        "after close": "HOST_EXITED", "settled": "true"})
+    base = name + "/passive/"
+    expect("%s kadroo.js server doc.txt" % arch, server_text(base + "doc.txt"), "edited through kadroo.js\r\n")
+    expect("%s kadroo.js server doc.txt.old" % arch, server_text(base + "doc.txt.old"), "passive doc\r\n")
+    expect("%s kadroo.js server: no .new" % arch, server_text(base + "doc.txt.new"), "<missing>")
 
 
 def wait_for(path, seconds=10):
@@ -424,6 +451,8 @@ def main():
                                                         REG_ROOT + "\\" + name])
         compare(arch, "control_test.vbs", records, vbscript_expectations(name, work))
         check_server_after_vbscript(arch, name, work)
+
+        check_kadroo_js(arch)
 
         result = wine(arch, "regsvr32", "/s", "/u", windows_path(ocx))
         expect("%s regsvr32 /u" % arch, result.returncode, 0)

@@ -4,8 +4,9 @@
 #     label is; a page script calls it through the host;
 #   - a page container in a browser's order, with a JScript and a VBScript page script running the edit cycle
 #     against vsftpd, the unsaved-edit warning owned by the page's window, drawing, persistence, events, unloading;
-#   - the installer: silent install, both bitnesses created by cscript, the registry equal to regsvr32's, a clean
-#     uninstall.
+#   - the installer: silent install, both bitnesses created by cscript, the registry equal to regsvr32's, the
+#     browsers' host manifests registered in both registry views, the extension's policies with EXTENSIONPOLICY=1
+#     (beside an administrator's own), a clean uninstall.
 # Needs `scripts/build windows` first. Artifacts (screenshots, bitmaps, logs) go to build/container-tests.
 # Prints one line per check and "N passed, N failed"; exits non-zero when any failed.
 set -uo pipefail
@@ -22,7 +23,7 @@ readonly HERE=tests/windows/container
 readonly DOC_TEXT="Letter to the tax office, first version."
 readonly EDIT_TEXT=" Second paragraph, written by the clerk."
 
-for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi \
+for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi build/bridge/ids \
   build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
   [ -f "$file" ] || { echo "missing $file: run scripts/build windows first" >&2; exit 1; }
 done
@@ -194,10 +195,114 @@ registry_equals_regsvr32() {
   diff -u "$OUT/registry-regsvr32.txt" "$OUT/registry-msi.txt"
 }
 
+# The browsers' bridge. Each browser finds the host through HKLM\SOFTWARE\<browser>\NativeMessagingHosts, in the
+# registry view of its own bitness; the policies that install the extension are one subkey per browser.
+read -r CHROMIUM_ID GECKO_ID _ <build/bridge/ids
+readonly CHROMIUM_ID GECKO_ID
+readonly HOST_BROWSERS=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
+readonly POLICY_KEYS=("Google\\Chrome\\ExtensionSettings\\$CHROMIUM_ID" "Microsoft\\Edge\\ExtensionSettings\\$CHROMIUM_ID"
+  "Chromium\\ExtensionSettings\\$CHROMIUM_ID" "Mozilla\\Firefox\\ExtensionSettings\\$GECKO_ID")
+
+# reg_value KEY NAME VIEW: the value's data, or nothing (NAME "" is the key's default value).
+reg_value() {
+  local option=(/v "$2")
+  [ -n "$2" ] || option=(/ve)
+  /usr/lib/wine/wine64 reg query "$1" "${option[@]}" "/reg:$3" 2>/dev/null | tr -d '\r' |
+    sed -n 's/^    [^ ].*    REG_SZ    //p'
+}
+
+prefix_path() { local p=${1#C:\\}; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${p//\\//}"; }
+
+# Each browser's key in both views names a manifest that exists, is for our host, allows our extension and names
+# kadrooa.exe beside it, the same as EXE.
+bridge_registered() {
+  local exe=$1 view browser manifest file expected status=0
+  for view in 32 64; do
+    for browser in "${HOST_BROWSERS[@]}"; do
+      manifest=$(reg_value "HKLM\\SOFTWARE\\$browser\\NativeMessagingHosts\\org.kadrooa.host" "" "$view")
+      file=$(prefix_path "$manifest")
+      echo "$view-bit view, $browser: $manifest"
+      if [ "$browser" = Mozilla ]; then
+        expected="{\"allowed_extensions\": [\"$GECKO_ID\"]"
+      else
+        expected="{\"allowed_origins\": [\"chrome-extension://$CHROMIUM_ID/\"]"
+      fi
+      expected+=", \"name\": \"org.kadrooa.host\", \"path\": \"kadrooa.exe\", \"type\": \"stdio\"}"
+      [ -n "$manifest" ] && [ -f "$file" ] &&
+        [ "$(python3 -c 'import json,sys; m=json.load(open(sys.argv[1])); m.pop("description"); print(json.dumps(m, sort_keys=True))' "$file")" = "$expected" ] &&
+        cmp "$exe" "$(dirname "$file")/kadrooa.exe" || { echo "  not as expected: $expected"; status=1; }
+    done
+  done
+  return $status
+}
+
+# Prints every key of the bridge and its policies still in the registry (either view).
+bridge_left() {
+  local view browser key
+  for view in 32 64; do
+    for browser in "${HOST_BROWSERS[@]}"; do
+      key="HKLM\\SOFTWARE\\$browser\\NativeMessagingHosts\\org.kadrooa.host"
+      /usr/lib/wine/wine64 reg query "$key" "/reg:$view" >/dev/null 2>&1 && echo "$view: $key"
+    done
+    for key in "${POLICY_KEYS[@]}"; do
+      key="HKLM\\SOFTWARE\\Policies\\$key"
+      /usr/lib/wine/wine64 reg query "$key" "/reg:$view" >/dev/null 2>&1 && echo "$view: $key"
+    done
+  done
+}
+
+# Without EXTENSIONPOLICY the host is there and no policy is.
+bridge_installed() {
+  bridge_registered build/win64/bin/kadrooa.exe || return 1
+  local version
+  version=$(/usr/lib/wine/wine64 "$PROGRAM_FILES_64/kadrooa.exe" --version 2>/dev/null | tr -d '\r')
+  echo "installed kadrooa.exe --version: $version"
+  [[ $version == "kadrooa 1.0.0 "* ]] || return 1
+  local left
+  left=$(bridge_left | grep Policies)
+  [ -z "$left" ] || { echo "policies without EXTENSIONPOLICY=1:"; echo "$left"; return 1; }
+}
+
+# EXTENSIONPOLICY=1 adds the extension and its policies, beside an administrator's own entry for another extension,
+# which the uninstall leaves alone.
+extension_policy() {
+  local own='HKLM\SOFTWARE\Policies\Google\Chrome\ExtensionSettings\aaaabbbbccccddddeeeeffffgggghhhh' view key status=0
+  /usr/lib/wine/wine64 reg add "$own" /v installation_mode /d blocked /f >/dev/null || return 1
+  wine_any msiexec /i "$(windows_path "$PWD/build/KadroOA.msi")" /qn EXTENSIONPOLICY=1 || { echo "msiexec /i failed"; return 1; }
+  local url=file:///C:/Program%20Files/KadroOA/extension/
+  for view in 32 64; do
+    for key in "${POLICY_KEYS[@]}"; do
+      local name=update_url expected=${url}update.xml
+      [[ $key == Mozilla* ]] && name=install_url expected=${url}kadrooa.xpi
+      local mode data
+      mode=$(reg_value "HKLM\\SOFTWARE\\Policies\\$key" installation_mode "$view")
+      data=$(reg_value "HKLM\\SOFTWARE\\Policies\\$key" "$name" "$view")
+      echo "$view: $key: $mode $name=$data"
+      [ "$mode" = force_installed ] && [ "$data" = "$expected" ] || status=1
+    done
+  done
+  # The URLs lead to the installed extension: update.xml names the package that is there.
+  local folder="$WINEPREFIX/drive_c/Program Files/KadroOA/extension"
+  grep -q "appid='$CHROMIUM_ID'" "$folder/update.xml" && grep -q "codebase='${url}kadrooa.crx'" "$folder/update.xml" &&
+    cmp build/bridge/extension/kadrooa.crx "$folder/kadrooa.crx" && cmp build/bridge/extension/kadrooa.xpi "$folder/kadrooa.xpi" ||
+    { echo "the extension is not where the policies say"; status=1; }
+  wine_any msiexec /x "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /x failed"; return 1; }
+  local left
+  left=$(bridge_left)
+  [ -z "$left" ] || { echo "left by the uninstall:"; echo "$left"; status=1; }
+  [ "$(reg_value "$own" installation_mode 64)" = blocked ] || { echo "the administrator's own entry is gone"; status=1; }
+  /usr/lib/wine/wine64 reg delete "$own" /f >/dev/null
+  [ ! -e "$WINEPREFIX/drive_c/Program Files/KadroOA" ] || { echo "files left"; status=1; }
+  return $status
+}
+
 msi_uninstall() {
   wine_any msiexec /x "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
   registry_of_ours >"$OUT/registry-after.txt"
   [ ! -s "$OUT/registry-after.txt" ] || { echo "left by the uninstall:"; cat "$OUT/registry-after.txt"; return 1; }
+  local left
+  left=$(bridge_left)
+  [ -z "$left" ] || { echo "bridge keys left by the uninstall:"; echo "$left"; return 1; }
   if [ -e "$PROGRAM_FILES_64" ] || [ -e "$PROGRAM_FILES_32" ]; then
     ls -lR "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
     return 1
@@ -216,10 +321,16 @@ creation_fails() {
 x86_package() {
   wine_any msiexec /i "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
   cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx" && [ ! -e "$PROGRAM_FILES_64" ] || return 1
+  # On 64-bit Windows the x86 package's host keys are in the 32-bit view only.
+  local manifest
+  manifest=$(reg_value 'HKLM\SOFTWARE\Google\Chrome\NativeMessagingHosts\org.kadrooa.host' "" 32)
+  echo "32-bit view, Chrome: $manifest"
+  [ "$manifest" = 'C:\Program Files (x86)\KadroOA\org.kadrooa.host.json' ] &&
+    cmp build/win32/bin/kadrooa.exe "$PROGRAM_FILES_32/kadrooa.exe" || return 1
   if [ "$(wine_bitnesses)" != 64 ]; then installed_call 32 || return 1; fi
   wine_any msiexec /x "$(windows_path "$PWD/build/KadroOA-x86.msi")" /qn || { echo "msiexec /x failed: $?"; return 1; }
   registry_of_ours >"$OUT/registry-after-x86.txt"
-  [ ! -s "$OUT/registry-after-x86.txt" ] && [ ! -e "$PROGRAM_FILES_32" ]
+  [ ! -s "$OUT/registry-after-x86.txt" ] && [ ! -e "$PROGRAM_FILES_32" ] && [ -z "$(bridge_left)" ]
 }
 
 check "msiexec /i /qn installs both builds under Program Files" msi_install
@@ -233,10 +344,14 @@ if [ "$(wine_bitnesses)" = 64 ]; then
 else
   check "the registry after the install equals what regsvr32 writes, in both views" registry_equals_regsvr32
 fi
+check "the host manifests are registered for Chrome, Edge, Chromium and Firefox in both views, name kadrooa.exe" \
+  bridge_installed
 check "msiexec /x /qn removes every file and key" msi_uninstall
 for bits in $(wine_bitnesses); do
   check "after the uninstall creating $PROGID fails with invalid class string ($bits-bit)" creation_fails "$bits"
 done
+check "EXTENSIONPOLICY=1 adds the extension and the browsers' policies; /x removes them, keeps the administrator's" \
+  extension_policy
 check "KadroOA-x86.msi installs the x86 build alone$([ "$(wine_bitnesses)" = 64 ] || echo ", cscript calls it"), /x removes it" \
   x86_package
 
