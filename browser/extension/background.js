@@ -7,8 +7,9 @@ const PROTOCOL = 1;
 const VERSION = api.runtime.getManifest().version;
 
 // The origins the administrator listed: the "origins" of the extension's managed storage, which the browsers fill
-// from their policy files, or the package's reader of the same policy, a native program that does nothing else
-// (Chromium 156 on Linux never answers the first). Both are asked at once and the first list that names any origin
+// from their policy files, or the reader of the same policy (kadrooa.exe itself on Windows; on Linux a program that
+// does nothing else, so that no host runs for an unlisted page), asked before any page is served (Chromium 156 on
+// Linux never answers the first). Both are asked at once and the first list that names any origin
 // is taken. Nothing is listed without either. The host reads the policy itself before it serves a page, so the
 // list here only spares an unlisted page a host; a page listed before may go on at once while it is read again.
 const ORIGINS_READER = "org.kadrooa.origins";
@@ -33,8 +34,9 @@ function readOrigins() {
     };
     withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
       .then((value) => take(originList(value?.origins)), () => take(null));
-    withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, {}), 5000)
-      .then((answer) => take(originList(answer?.origins)), () => take(null));
+    const question = { jsonrpc: "2.0", id: 0, method: "kadrooa.origins" };
+    withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
+      .then((answer) => take(originList(answer?.result?.origins)), () => take(null));
   });
 }
 

@@ -117,16 +117,18 @@ WINDOWS_EXTENSION_URL = "file:///C:/Program%20Files/KadroOA/extension/"
 
 def windows_side(out):
     """What the Windows installer takes from here: the host manifests (the host beside them, as Windows allows a
-    relative path), the packed extension and the ids, for code/host/windows/installer/WixSource.cpp."""
+    relative path), the packed extension and the ids, for code/host/windows/installer/WixSource.cpp. There the
+    reader of the listed sites is kadrooa.exe too: it answers kadrooa.origins before a handshake."""
     shutil.rmtree(out, ignore_errors=True)
     der = public_key_der()
     ext_id = chromium_id(der)
     version, chromium_files = extension_files("chromium", der)
     _, firefox_files = extension_files("firefox", der)
-    host = {"name": HOST_NAME, "description": "KadroOA: the office system's document control", "path": "kadrooa.exe",
-            "type": "stdio"}
-    write_json(os.path.join(out, HOST_NAME + ".json"), dict(host, allowed_origins=[f"chrome-extension://{ext_id}/"]))
-    write_json(os.path.join(out, HOST_NAME + ".firefox.json"), dict(host, allowed_extensions=[GECKO_ID]))
+    for name in (HOST_NAME, READER_NAME):
+        host = {"name": name, "description": "KadroOA: the office system's document control", "path": "kadrooa.exe",
+                "type": "stdio"}
+        write_json(os.path.join(out, name + ".json"), dict(host, allowed_origins=[f"chrome-extension://{ext_id}/"]))
+        write_json(os.path.join(out, name + ".firefox.json"), dict(host, allowed_extensions=[GECKO_ID]))
     write(os.path.join(out, "extension", "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
     write(os.path.join(out, "extension", "kadrooa.xpi"), zip_bytes(firefox_files))
     write(os.path.join(out, "extension", "update.xml"),

@@ -296,8 +296,11 @@ class NativeHost(unittest.TestCase):
     def test_edit_cycle_and_refusals(self):
         s, host, oa = self.server, self.start(None), self.page(self.oa)
         self.assertEqual(host.request("isInstalled")["error"]["code"], -32011)
+        # The extension asks which sites are listed before it serves a page; a page cannot ask.
+        self.assertEqual(host.call("kadrooa.origins"), {"origins": [ORIGIN]})
         self.assertEqual(host.hello()["result"]["host"], "1.0.0")
         self.assertEqual(host.request("kadrooa.fields")["error"]["code"], -32601)
+        self.assertEqual(host.request("kadrooa.origins")["error"]["code"], -32601)
         s.write("docs/P.doc", b"draft" * 600000)
         s.write("tpl/t.dot", b"template")
         # The port as a number: 0-padded, it is still the listed server.
@@ -448,6 +451,7 @@ class NativeHost(unittest.TestCase):
         problem = self.system.spoil_policy()  # a policy that is refused as a whole
         try:
             host = self.start(None)
+            self.assertEqual(host.call("kadrooa.origins"), {"origins": []})
             self.assertEqual(host.hello()["error"]["code"], -32010)
             self.assertIn(problem, host.close())
             out = subprocess.run([*HOST, "--browser-policy"], env=self.env, capture_output=True, text=True)

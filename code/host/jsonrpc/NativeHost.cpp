@@ -107,6 +107,13 @@ class Bridge final : public UserPrompt, public TransferObserver {
         }
         continue;
       }
+      if (method && *method == "kadrooa.origins" && !session_) {  // the extension's own question, before any page
+        std::string problem;
+        json result = ListedOrigins(system_, problem);
+        if (!problem.empty()) Note("policy refused, every site is refused: " + problem);
+        channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", std::move(result)}});
+        continue;
+      }
       if (!session_) {
         if (answered) channel_.Write(ErrorResponse(id, kHandshakeRequired, "handshake required"));
         continue;
@@ -253,6 +260,15 @@ int RunNativeHost(HostSystem& system, const std::string& version) {
   basSafeCtl::ThreadStartup();
   Bridge bridge(system, version);
   return bridge.Run();
+}
+
+json ListedOrigins(HostSystem& system, std::string& problem) {
+  const auto policy = system.LoadPolicy(problem);
+  json origins = json::array();
+  if (policy) {
+    for (const auto& [origin, site] : policy->sites) origins.push_back(origin);
+  }
+  return {{"origins", std::move(origins)}};
 }
 
 }  // namespace kadroo::jsonrpc

@@ -3,6 +3,8 @@
 // output, to the origin the extension names in the handshake, within what the administrator's policy allows.
 #include <string>
 
+#include <nlohmann/json.hpp>
+
 #include "host/jsonrpc/HostSystem.h"
 
 namespace kadroo::jsonrpc {
@@ -15,5 +17,10 @@ bool StartedByBrowser(int argc, char** argv);
 
 // Serves until the end of input; the process's exit status.
 int RunNativeHost(HostSystem& system, const std::string& version);
+
+// {"origins": [...]}: the sites the policy lists, none when it is refused (with `problem` set). The extension asks
+// for it (kadrooa.origins, before a handshake) to hear only those pages; the browsers' own policies are written
+// from it (kadrooa --browser-policy).
+nlohmann::json ListedOrigins(HostSystem& system, std::string& problem);
 
 }  // namespace kadroo::jsonrpc

@@ -26,16 +26,11 @@ int main(int argc, char** argv) {
   }
   if (kadroo::jsonrpc::StartedByBrowser(argc, argv)) return kadroo::jsonrpc::RunNativeHost(*system, KADROOA_VERSION);
   if (argc == 2 && std::string(argv[1]) == "--browser-policy") {
-    // The listed origins, for the browsers' own policies that tell the extension which pages may reach us.
     std::string problem;
-    const auto policy = system->LoadPolicy(problem);
-    if (!policy) std::fprintf(stderr, "kadrooa: policy refused: %s\n", problem.c_str());
-    nlohmann::json origins = nlohmann::json::array();
-    if (policy) {
-      for (const auto& [origin, site] : policy->sites) origins.push_back(origin);
-    }
-    std::printf("%s\n", nlohmann::json{{"origins", origins}}.dump().c_str());
-    return policy ? 0 : 1;
+    const auto origins = kadroo::jsonrpc::ListedOrigins(*system, problem);
+    if (!problem.empty()) std::fprintf(stderr, "kadrooa: policy refused: %s\n", problem.c_str());
+    std::printf("%s\n", origins.dump().c_str());
+    return problem.empty() ? 0 : 1;
   }
   std::ifstream file;
   if (argc == 2) {

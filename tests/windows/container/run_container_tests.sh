@@ -200,6 +200,7 @@ registry_equals_regsvr32() {
 read -r CHROMIUM_ID GECKO_ID _ <build/bridge/ids
 readonly CHROMIUM_ID GECKO_ID
 readonly HOST_BROWSERS=('Google\Chrome' 'Microsoft\Edge' 'Chromium' 'Mozilla')
+readonly HOST_NAMES=(org.kadrooa.host org.kadrooa.origins)  # the host, and kadrooa.exe as the reader of the sites
 readonly POLICY_KEYS=("Google\\Chrome\\ExtensionSettings\\$CHROMIUM_ID" "Microsoft\\Edge\\ExtensionSettings\\$CHROMIUM_ID"
   "Chromium\\ExtensionSettings\\$CHROMIUM_ID" "Mozilla\\Firefox\\ExtensionSettings\\$GECKO_ID")
 
@@ -213,24 +214,26 @@ reg_value() {
 
 prefix_path() { local p=${1#C:\\}; printf '%s/drive_c/%s\n' "$WINEPREFIX" "${p//\\//}"; }
 
-# Each browser's key in both views names a manifest that exists, is for our host, allows our extension and names
-# kadrooa.exe beside it, the same as EXE.
+# Each browser's keys in both views name manifests that exist, are for our host and reader, allow our extension
+# and name kadrooa.exe beside them, the same as EXE.
 bridge_registered() {
-  local exe=$1 view browser manifest file expected status=0
+  local exe=$1 view browser name manifest file expected status=0
   for view in 32 64; do
     for browser in "${HOST_BROWSERS[@]}"; do
-      manifest=$(reg_value "HKLM\\SOFTWARE\\$browser\\NativeMessagingHosts\\org.kadrooa.host" "" "$view")
-      file=$(prefix_path "$manifest")
-      echo "$view-bit view, $browser: $manifest"
-      if [ "$browser" = Mozilla ]; then
-        expected="{\"allowed_extensions\": [\"$GECKO_ID\"]"
-      else
-        expected="{\"allowed_origins\": [\"chrome-extension://$CHROMIUM_ID/\"]"
-      fi
-      expected+=", \"name\": \"org.kadrooa.host\", \"path\": \"kadrooa.exe\", \"type\": \"stdio\"}"
-      [ -n "$manifest" ] && [ -f "$file" ] &&
-        [ "$(python3 -c 'import json,sys; m=json.load(open(sys.argv[1])); m.pop("description"); print(json.dumps(m, sort_keys=True))' "$file")" = "$expected" ] &&
-        cmp "$exe" "$(dirname "$file")/kadrooa.exe" || { echo "  not as expected: $expected"; status=1; }
+      for name in "${HOST_NAMES[@]}"; do
+        manifest=$(reg_value "HKLM\\SOFTWARE\\$browser\\NativeMessagingHosts\\$name" "" "$view")
+        file=$(prefix_path "$manifest")
+        echo "$view-bit view, $browser, $name: $manifest"
+        if [ "$browser" = Mozilla ]; then
+          expected="{\"allowed_extensions\": [\"$GECKO_ID\"]"
+        else
+          expected="{\"allowed_origins\": [\"chrome-extension://$CHROMIUM_ID/\"]"
+        fi
+        expected+=", \"name\": \"$name\", \"path\": \"kadrooa.exe\", \"type\": \"stdio\"}"
+        [ -n "$manifest" ] && [ -f "$file" ] &&
+          [ "$(python3 -c 'import json,sys; m=json.load(open(sys.argv[1])); m.pop("description"); print(json.dumps(m, sort_keys=True))' "$file")" = "$expected" ] &&
+          cmp "$exe" "$(dirname "$file")/kadrooa.exe" || { echo "  not as expected: $expected"; status=1; }
+      done
     done
   done
   return $status
@@ -238,11 +241,13 @@ bridge_registered() {
 
 # Prints every key of the bridge and its policies still in the registry (either view).
 bridge_left() {
-  local view browser key
+  local view browser name key
   for view in 32 64; do
     for browser in "${HOST_BROWSERS[@]}"; do
-      key="HKLM\\SOFTWARE\\$browser\\NativeMessagingHosts\\org.kadrooa.host"
-      /usr/lib/wine/wine64 reg query "$key" "/reg:$view" >/dev/null 2>&1 && echo "$view: $key"
+      for name in "${HOST_NAMES[@]}"; do
+        key="HKLM\\SOFTWARE\\$browser\\NativeMessagingHosts\\$name"
+        /usr/lib/wine/wine64 reg query "$key" "/reg:$view" >/dev/null 2>&1 && echo "$view: $key"
+      done
     done
     for key in "${POLICY_KEYS[@]}"; do
       key="HKLM\\SOFTWARE\\Policies\\$key"

@@ -53,7 +53,8 @@ kadroo::registration::Placeholders<std::string> PlaceholdersOf(const Build& buil
   return {std::string("[#") + build.file + "]", std::string("[") + build.directory + "]", build.typeLibPlatform};
 }
 
-constexpr const char* kHostName = "org.kadrooa.host";
+// The host, and the same program as the extension's reader of the sites the policy lists.
+constexpr const char* kHostNames[] = {"org.kadrooa.host", "org.kadrooa.origins"};
 // The property that switches the extension's policies on, and the feature it selects (see Condition.idt).
 constexpr const char* kPolicyProperty = "EXTENSIONPOLICY";
 constexpr const char* kPolicyFeature = "ExtensionPolicy";
@@ -66,12 +67,13 @@ struct Bridge {
   std::string extensionUrl;  // where the installed extension is, as a URL (ends with '/')
 };
 
-// Where each browser looks for a native messaging host (HKLM, both registry views), and which manifest it reads.
+// Where each browser looks for a native messaging host (HKLM, both registry views), and which manifest it reads
+// (name.json, or name.firefox.json).
 const std::vector<std::pair<std::string, std::string>> kHostKeys = {
-    {"SOFTWARE\\Google\\Chrome\\NativeMessagingHosts\\", "HostManifest"},
-    {"SOFTWARE\\Microsoft\\Edge\\NativeMessagingHosts\\", "HostManifest"},
-    {"SOFTWARE\\Chromium\\NativeMessagingHosts\\", "HostManifest"},
-    {"SOFTWARE\\Mozilla\\NativeMessagingHosts\\", "FirefoxManifest"},
+    {"SOFTWARE\\Google\\Chrome\\NativeMessagingHosts\\", ".json"},
+    {"SOFTWARE\\Microsoft\\Edge\\NativeMessagingHosts\\", ".json"},
+    {"SOFTWARE\\Chromium\\NativeMessagingHosts\\", ".json"},
+    {"SOFTWARE\\Mozilla\\NativeMessagingHosts\\", ".firefox.json"},
 };
 
 void RegistryValue(std::ostream& out, std::string_view key, std::string_view name, std::string_view value) {
@@ -81,7 +83,9 @@ void RegistryValue(std::ostream& out, std::string_view key, std::string_view nam
 }
 
 void HostKeys(std::ostream& out) {
-  for (const auto& [key, manifest] : kHostKeys) RegistryValue(out, key + kHostName, "", "[#" + manifest + "]");
+  for (const char* name : kHostNames) {
+    for (const auto& [key, manifest] : kHostKeys) RegistryValue(out, key + name, "", "[#" + name + manifest + "]");
+  }
 }
 
 // The extension's install policies: ExtensionSettings as one subkey per extension, so that an administrator's own
@@ -104,11 +108,14 @@ void WriteBridge(std::ostream& out, const Build& build, const Bridge& bridge, bo
                  const std::map<std::string, std::string>& guids) {
   const bool win64 = std::string_view(build.win64) == "yes";
   out << "          <Component Id=\"Bridge\" Guid=\"" << guids.at("Bridge") << "\" Win64=\"" << build.win64 << "\">\n"
-      << "            <File Id=\"Host\" Name=\"kadrooa.exe\" Source=\"" << Xml(bridge.host) << "\" KeyPath=\"yes\"/>\n"
-      << "            <File Id=\"HostManifest\" Name=\"" << kHostName << ".json\" Source=\"" << Xml(bridge.folder) << "/"
-      << kHostName << ".json\"/>\n"
-      << "            <File Id=\"FirefoxManifest\" Name=\"" << kHostName << ".firefox.json\" Source=\""
-      << Xml(bridge.folder) << "/" << kHostName << ".firefox.json\"/>\n";
+      << "            <File Id=\"Host\" Name=\"kadrooa.exe\" Source=\"" << Xml(bridge.host) << "\" KeyPath=\"yes\"/>\n";
+  for (const char* name : kHostNames) {
+    for (const char* manifest : {".json", ".firefox.json"}) {
+      const std::string file = std::string(name) + manifest;
+      out << "            <File Id=\"" << file << "\" Name=\"" << file << "\" Source=\"" << Xml(bridge.folder) << "/"
+          << file << "\"/>\n";
+    }
+  }
   HostKeys(out);
   out << "          </Component>\n";
   if (bothViews && win64) {
