@@ -4,6 +4,11 @@
 #     label is; a page script calls it through the host;
 #   - a page container in a browser's order, with a JScript and a VBScript page script running the edit cycle
 #     against vsftpd, the unsaved-edit warning owned by the page's window, drawing, persistence, events, unloading;
+#   - the administrator's policy (HKLM\SOFTWARE\Policies\KadroOA, written as Group Policy writes it from
+#     KadroOA.admx, whose templates are checked first): in the page container at a page's address, a listed site's
+#     page runs the edit cycle, an unlisted site's page is refused before any method runs (the server untouched),
+#     a listed site naming a server, program, key or folder it may not use is refused, an invalid policy refuses
+#     every page; without a policy a page works as before, and so does cscript, which gives the control no site;
 #   - the installer: silent install, both bitnesses created by cscript, the registry equal to regsvr32's, a clean
 #     uninstall.
 # Needs `scripts/build windows` first. Artifacts (screenshots, bitmaps, logs) go to build/container-tests.
@@ -14,7 +19,7 @@ source scripts/lib/packages.sh
 source scripts/lib/wine.sh
 source scripts/lib/vsftpd.sh
 need_wine
-need_packages vsftpd x11-utils xdotool imagemagick
+need_packages vsftpd x11-utils xdotool imagemagick libxml2-utils
 
 readonly PROGID=KadroOA.KadroOcx
 readonly OUT=$PWD/build/container-tests
@@ -107,8 +112,9 @@ close_message_box() {
   [ -n "$owner" ] && [ -n "$page" ] && [ $((owner)) -eq $((page)) ]
 }
 
+# page_container BITS [ADDRESS]: the page's edit cycle; with an address, the page's site gives it to the control.
 page_container() {
-  local bits=$1 root=$FTP_ROOT/docs
+  local bits=$1 address=${2:-} root=$FTP_ROOT/docs
   rm -f "$root"/letter.*
   printf '%s' "$DOC_TEXT" >"$root/letter.doc"
   printf 'template' >"$root/letter.dot"
@@ -123,7 +129,7 @@ page_container() {
   local scripts=("js:$(windows_path "$OUT/page.js")" "js:$(windows_path "$PWD/$HERE/page_cycle.js")"
     "vbs:$(windows_path "$OUT/page.vbs")" "vbs:$(windows_path "$PWD/$HERE/page_cycle.vbs")")
   (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" \
-    "$(windows_path "$OUT")" "${scripts[@]}") || status=1
+    "$(windows_path "$OUT")" ${address:+"url:$address"} "${scripts[@]}") || status=1
   # A container that ended without showing the box leaves the closer waiting for it.
   kill "$closer" 2>/dev/null
   wait "$closer" || status=1
@@ -137,12 +143,114 @@ page_container() {
   return $status
 }
 
+# cscript of the given bitness creates the control by its ProgID and calls it; prints what the script said.
+installed_call() {
+  cp "$HERE/installed_call.js" "$OUT/"
+  (cd "$OUT" && wine_bits "$1" cscript //nologo installed_call.js)
+}
+
+# The administrator's policy, as Group Policy writes it from the template: the template's key and value.
+readonly ADMX=code/host/windows/policy/KadroOA.admx
+admx_attribute() { xmllint --xpath "string(//*[local-name()='$1']/@$2)" "$ADMX"; }
+readonly LISTED_SITE=http://oa.example.test:8080
+readonly UNLISTED_SITE=https://evil.example.test
+readonly REFUSED="Refused by the administrator's policy:"
+
+# The templates: well-formed, every string and presentation the .admx names defined in both languages (and
+# nothing more), each presentation's box bound to the policy's element, the policy the machine's.
+policy_templates() {
+  local languages=(code/host/windows/policy/en-US/KadroOA.adml code/host/windows/policy/zh-CN/KadroOA.adml)
+  xmllint --noout "$ADMX" "${languages[@]}" || return 1
+  [ "$(admx_attribute policy class)" = Machine ] || { echo "the policy is not the machine's"; return 1; }
+  local wanted_strings wanted_presentations elements adml status=0
+  wanted_strings=$(grep -o '\$(string\.[A-Za-z0-9_]*)' "$ADMX" | sed 's/^\$(string\.//; s/)$//' | sort -u)
+  wanted_presentations=$(grep -o '\$(presentation\.[A-Za-z0-9_]*)' "$ADMX" | sed 's/^\$(presentation\.//; s/)$//' | sort -u)
+  elements=$(xmllint --xpath "//*[local-name()='elements']/*/@id" "$ADMX" | grep -o '"[^"]*"' | tr -d '"' | sort -u)
+  [ -n "$wanted_strings" ] && [ -n "$wanted_presentations" ] && [ -n "$elements" ] || { echo "nothing referenced"; return 1; }
+  ids() { xmllint --xpath "//*[local-name()='$2']/@$3" "$1" | grep -o '"[^"]*"' | tr -d '"' | sort -u; }
+  for adml in "${languages[@]}"; do
+    diff <(echo "$wanted_strings") <(ids "$adml" string id) >/dev/null || { echo "$adml: strings differ"; diff <(echo "$wanted_strings") <(ids "$adml" string id); status=1; }
+    diff <(echo "$wanted_presentations") <(ids "$adml" presentation id) >/dev/null || { echo "$adml: presentations differ"; status=1; }
+    diff <(echo "$elements") <(ids "$adml" multiTextBox refId) >/dev/null || { echo "$adml: boxes do not match the elements"; status=1; }
+  done
+  echo "strings: $(echo $wanted_strings); presentations: $wanted_presentations; elements: $elements"
+  return $status
+}
+
+# Writes the policy as Group Policy writes the template's multi-line text: one REG_MULTI_SZ string per line.
+set_policy() {
+  local joined
+  joined=$(printf '%s\\0' "$@")
+  wine_any reg add "HKLM\\$(admx_attribute policy key)" /v "$(admx_attribute multiText valueName)" /t REG_MULTI_SZ \
+    /d "${joined%\\0}" /f /reg:64 >/dev/null
+}
+set_invalid_policy() {
+  wine_any reg add "HKLM\\$(admx_attribute policy key)" /v "$(admx_attribute multiText valueName)" /t REG_SZ \
+    /d '{"sites": {' /f /reg:64 >/dev/null
+}
+delete_policy() { wine_any reg delete "HKLM\\$(admx_attribute policy key)" /f /reg:64 >/dev/null 2>&1 || true; }
+set_listed_policy() {
+  set_policy '{"sites": {' \
+    "  \"$LISTED_SITE\": {\"ftpServers\": [\"127.0.0.1:$VSFTPD_PORT\"]," \
+    '    "localFolders": ["C:\\", "~\\OA"],' \
+    '    "registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor"],' \
+    '    "programs": ["~\\OA\\editor.exe"]}}}'
+}
+
+# Everything the server holds, with sizes, times and contents.
+server_files() { (cd "$FTP_ROOT" && find . -type f -printf '%p %s %T@ ' -exec md5sum {} \; | sort); }
+
+# refused_page BITS MODE ADDRESS REFUSAL: a page that the policy refuses (page_refused.js, MODE "origin" or
+# "target"); the server's files and the local file named outside the listed folders stay as they were.
+refused_page() {
+  local bits=$1 mode=$2 address=$3 refusal=$4 root=$FTP_ROOT/docs before after status=0
+  printf 'template' >"$root/letter.dot"
+  printf '%s' "$DOC_TEXT" >"$root/letter.doc"
+  chown -R "$VSFTPD_USER:" "$FTP_ROOT"
+  rm -f "$WINEPREFIX/drive_c/refused.txt"
+  before=$(server_files)
+  local server=127.0.0.1:$VSFTPD_PORT
+  [ "$mode" = target ] && server=127.0.0.1:9
+  local outside
+  outside=$(windows_path "$OUT/outside.doc")
+  printf 'var server = "%s", listedServer = "%s", user = "%s", pass = "%s", remoteDoc = "docs/letter.doc", remoteTemplate = "docs/letter.dot", mode = "%s", refusal = "%s", outside = "%s";\n' \
+    "$server" "127.0.0.1:$VSFTPD_PORT" "$VSFTPD_USER" "$VSFTPD_PASS" "$mode" "$refusal" "${outside//\\/\\\\}" \
+    >"$OUT/refused.js"
+  local arguments=("url:$address")
+  [ "$mode" = origin ] && arguments+=(refused)
+  arguments+=("js:$(windows_path "$OUT/refused.js")" "js:$(windows_path "$PWD/$HERE/page_refused.js")")
+  (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" "$(windows_path "$OUT")" \
+    "${arguments[@]}") || status=1
+  after=$(server_files)
+  [ "$before" = "$after" ] || { echo "the server changed:"; diff <(echo "$before") <(echo "$after"); status=1; }
+  [ ! -e "$WINEPREFIX/drive_c/refused.txt" ] || { echo "a refused program ran"; status=1; }
+  [ ! -e "$OUT/outside.doc" ] || { echo "a file was written outside the listed folders"; status=1; }
+  return $status
+}
+
 [ "$(wine_bitnesses)" = 64 ] && skip "32-bit half" "$(wine_skip_note)"
+check "KadroOA.admx and its en-US and zh-CN .adml: well-formed, every reference defined" policy_templates
+delete_policy
 for bits in $(wine_bitnesses); do
   check "regsvr32 ($bits-bit)" wine_bits "$bits" regsvr32 "build/win$bits/KadroOA.ocx"
   check "ATL container shows Label12 and scripts the control ($bits-bit)" atl_container "$bits"
   check "page container: safety, site, params, activation, JScript and VBScript edit cycle, drawing ($bits-bit)" \
     page_container "$bits"
+  check "no policy: a page at $UNLISTED_SITE works as before, also through new ActiveXObject ($bits-bit)" \
+    page_container "$bits" "$UNLISTED_SITE/office/edit.html"
+  set_listed_policy
+  check "policy: a page of the listed $LISTED_SITE runs the edit cycle, also through new ActiveXObject ($bits-bit)" \
+    page_container "$bits" "$LISTED_SITE/office/edit.aspx?doc=1"
+  check "policy: a page of the unlisted $UNLISTED_SITE is not safe, every method raises 70, the server untouched ($bits-bit)" \
+    refused_page "$bits" origin "$UNLISTED_SITE/office/edit.html" "$REFUSED origin $UNLISTED_SITE"
+  check "policy: the listed site naming a server, folder, program and key not listed is refused ($bits-bit)" \
+    refused_page "$bits" target "$LISTED_SITE/office/edit.aspx" "$REFUSED ftpServer 127.0.0.1:9"
+  check "policy: cscript, which asks nothing of the control's safety and has no page, calls it as before ($bits-bit)" \
+    installed_call "$bits"
+  set_invalid_policy
+  check "an invalid policy refuses the listed site's page too ($bits-bit)" \
+    refused_page "$bits" origin "$LISTED_SITE/office/edit.aspx" "$REFUSED origin $LISTED_SITE (the policy in"
+  delete_policy
   check "regsvr32 /u ($bits-bit)" wine_bits "$bits" regsvr32 /u "build/win$bits/KadroOA.ocx"
 done
 
@@ -174,12 +282,6 @@ msi_install() {
   wine_any msiexec /i "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
   ls -l "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
   cmp build/win64/KadroOA.ocx "$PROGRAM_FILES_64/KadroOA.ocx" && cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx"
-}
-
-# cscript of the given bitness creates the control by its ProgID and calls it; prints what the script said.
-installed_call() {
-  cp "$HERE/installed_call.js" "$OUT/"
-  (cd "$OUT" && wine_bits "$1" cscript //nologo installed_call.js)
 }
 
 registry_equals_regsvr32() {
