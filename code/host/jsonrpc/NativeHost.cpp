@@ -1,27 +1,16 @@
 #include "host/jsonrpc/NativeHost.h"
 
-#include <fcntl.h>
-#include <poll.h>
-#include <signal.h>
-#include <unistd.h>
-
-#include <algorithm>
 #include <atomic>
-#include <cerrno>
 #include <chrono>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <memory>
-#include <thread>
 #include <vector>
 
 #include "control/KadroOcx.h"
 #include "host/jsonrpc/Framing.h"
 #include "host/jsonrpc/JsonRpc.h"
-#include "host/jsonrpc/PolicyFile.h"
-#include "host/posix/PosixPaths.h"
-#include "host/posix/PosixPlatform.h"
-#include "host/posix/ftp/PosixFtpClient.h"
 #include "safety/BridgePolicy.h"
 #include "safety/PolicyGate.h"
 #include "safety/basSafeCtl.h"
@@ -34,13 +23,14 @@ using Clock = std::chrono::steady_clock;
 
 void Note(const std::string& text) {
   const std::string line = "kadrooa: " + text + "\n";
-  (void)!::write(STDERR_FILENO, line.data(), line.size());
+  std::fwrite(line.data(), 1, line.size(), stderr);
+  std::fflush(stderr);
 }
 
-// Frames in from one descriptor and out to another.
+// Frames in from the browser and out to it.
 class Channel {
  public:
-  Channel(int in, int out) : in_(in), out_(out) {}
+  explicit Channel(HostSystem& system) : system_(system) {}
 
   // The next frame's body; false at the end of input, or on a frame too long to read, which ends the connection.
   bool Read(std::string& body) {
@@ -53,13 +43,12 @@ class Channel {
         case FrameReader::Status::kNeedMore: break;
       }
       char buffer[65536];
-      const ssize_t n = ::read(in_, buffer, sizeof buffer);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) {
+      const size_t n = system_.ReadInput(buffer, sizeof buffer);
+      if (n == 0) {
         if (reader_.Partial()) Note("the input ended inside a message");
         return false;
       }
-      reader_.Feed(buffer, static_cast<size_t>(n));
+      reader_.Feed(buffer, n);
     }
   }
 
@@ -72,17 +61,11 @@ class Channel {
       const json data = {{"size", body.size()}, {"limit", kMaxOutgoingFrame}};
       body = Server::Dump(ErrorResponse(id, kResponseTooLarge, "response too large", &data));
     }
-    const std::string frame = EncodeFrame(body);
-    for (size_t done = 0; done < frame.size();) {
-      const ssize_t n = ::write(out_, frame.data() + done, frame.size() - done);
-      if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) std::_Exit(0);
-      done += static_cast<size_t>(n);
-    }
+    if (!system_.WriteOutput(EncodeFrame(body))) std::_Exit(0);
   }
 
  private:
-  int in_, out_;
+  HostSystem& system_;
   FrameReader reader_;
 };
 
@@ -90,14 +73,14 @@ json Notification(const char* method, json params) {
   return {{"jsonrpc", "2.0"}, {"method", method}, {"params", std::move(params)}};
 }
 
-// The control on the Linux platform, with the browser in place of the terminal and the site's policy in front of
-// every target a page may name. The control is made once the handshake has named a listed origin.
-class Bridge final : public UserPrompt, public posix::TransferObserver {
+// The control on the host's platform, with the browser in place of the message box and the site's policy in front
+// of every target a page may name. The control is made once the handshake has named a listed origin.
+class Bridge final : public UserPrompt, public TransferObserver {
  public:
-  Bridge(posix::PosixPlatform& host, int out, std::string version)
-      : host_(host), channel_(STDIN_FILENO, out), version_(std::move(version)) {
-    host_.ftp().SetTransferObserver(this);
+  Bridge(HostSystem& system, std::string version) : system_(system), channel_(system), version_(std::move(version)) {
+    system_.ObserveTransfers(this);
   }
+  ~Bridge() override { system_.ObserveTransfers(nullptr); }
 
   int Run() {
     WatchInput();
@@ -174,15 +157,16 @@ class Bridge final : public UserPrompt, public posix::TransferObserver {
   // One control held to one site: the gate stands in for the platform's files and processes.
   struct Session {
     Session(Bridge& bridge, SitePolicy site)
-        : gate(std::move(site), bridge.paths_, bridge.host_.platform().files, bridge.host_.platform().processes),
-          platform{bridge.host_.platform().lastError, gate, bridge, bridge.host_.platform().codePage,
-                   bridge.host_.platform().ftp, bridge.host_.platform().registry, gate},
+        : gate(std::move(site), bridge.system_.paths(), bridge.system_.platform().files,
+               bridge.system_.platform().processes),
+          platform{bridge.system_.platform().lastError, gate, bridge, bridge.system_.platform().codePage,
+                   bridge.system_.platform().ftp, bridge.system_.platform().registry, gate},
           control(platform),
-          server(control, ServerOptions{.containerMethods = false,
-                                        .beforeCall = [&bridge](std::string_view method,
-                                                                const std::vector<CallArgument>& args,
-                                                                const json& id) { bridge.BeforeCall(method, args, id); },
-                                        .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
+          server(control,
+                 ServerOptions{.containerMethods = false,
+                               .beforeCall = [&bridge](std::string_view method, const std::vector<CallArgument>& args,
+                                                       const json& id) { bridge.BeforeCall(method, args, id); },
+                               .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
     PolicyGate gate;
     Platform platform;
     KadroOcx control;
@@ -197,7 +181,7 @@ class Bridge final : public UserPrompt, public posix::TransferObserver {
       return true;
     }
     std::string problem;
-    const auto policy = LoadBridgePolicy(PolicyFilePath(), problem);
+    const auto policy = system_.LoadPolicy(problem);
     if (!policy) Note("policy refused, every site is refused: " + problem);
     const auto site = policy ? policy->sites.find(origin.get<std::string>()) : decltype(policy->sites.end()){};
     if (!policy || site == policy->sites.end()) {
@@ -213,8 +197,8 @@ class Bridge final : public UserPrompt, public posix::TransferObserver {
   }
 
   void BeforeCall(std::string_view method, const std::vector<CallArgument>& args, const json& id) {
-    busy_ = true;
-    if (inputClosed_) std::_Exit(0);
+    input_->busy = true;
+    if (input_->closed) std::_Exit(0);
     call_ = id;
     lastProgress_ = Clock::now();
     session_->gate.BeforeCall(method, args, session_->platform);
@@ -223,31 +207,31 @@ class Bridge final : public UserPrompt, public posix::TransferObserver {
   void AfterCall() {
     session_->gate.AfterCall();
     call_ = nullptr;
-    busy_ = false;
+    input_->busy = false;
   }
 
   // The browser closes standard input when the page goes; a call that is running then (a long transfer) is
   // abandoned at once, as if the process had been killed, instead of keeping the host alive till it ends.
   void WatchInput() {
-    std::thread([this] {
-      pollfd watched{STDIN_FILENO, 0, 0};
-      while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
-      }
-      inputClosed_ = true;
-      if (busy_) std::_Exit(0);
-    }).detach();
+    system_.WatchInputEnd([input = input_] {
+      input->closed = true;
+      if (input->busy) std::_Exit(0);
+    });
   }
 
-  posix::PosixPlatform& host_;
+  HostSystem& system_;
   Channel channel_;
   std::string version_;
-  posix::PosixPaths paths_{host_.platform().codePage};
   std::unique_ptr<Session> session_;
   json call_;
   int prompts_ = 0;
   Clock::time_point lastProgress_;
-  std::atomic<bool> busy_{false};
-  std::atomic<bool> inputClosed_{false};
+  // Shared with the watching thread, which may outlive the bridge.
+  struct InputState {
+    std::atomic<bool> busy{false};
+    std::atomic<bool> closed{false};
+  };
+  std::shared_ptr<InputState> input_ = std::make_shared<InputState>();
 };
 
 }  // namespace
@@ -261,20 +245,13 @@ bool StartedByBrowser(int argc, char** argv) {
   return false;
 }
 
-int RunNativeHost(const std::string& version) {
-  ::signal(SIGPIPE, SIG_IGN);
-  // Frames go to a descriptor of their own; whatever else writes to standard output (a library, a program that
-  // inherits it) lands in the browser's log with standard error instead of breaking the stream.
-  const int out = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
-  const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
-  if (out < 0 || (::dup2(STDERR_FILENO, STDOUT_FILENO) < 0 && ::dup2(null, STDOUT_FILENO) < 0)) {
+int RunNativeHost(HostSystem& system, const std::string& version) {
+  if (!system.TakeBrowserStreams()) {
     Note("cannot set up standard output");
     return 1;
   }
-  if (null >= 0) ::close(null);
   basSafeCtl::ThreadStartup();
-  posix::PosixPlatform host;
-  Bridge bridge(host, out, version);
+  Bridge bridge(system, version);
   return bridge.Run();
 }
 

@@ -3,6 +3,8 @@
 // output, to the origin the extension names in the handshake, within what the administrator's policy allows.
 #include <string>
 
+#include "host/jsonrpc/HostSystem.h"
+
 namespace kadroo::jsonrpc {
 
 inline constexpr int kBridgeProtocol = 1;
@@ -12,6 +14,6 @@ inline constexpr int kBridgeProtocol = 1;
 bool StartedByBrowser(int argc, char** argv);
 
 // Serves until the end of input; the process's exit status.
-int RunNativeHost(const std::string& version);
+int RunNativeHost(HostSystem& system, const std::string& version);
 
 }  // namespace kadroo::jsonrpc

@@ -83,7 +83,9 @@ std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std
             resolved = paths.ResolvePath(*named);
             if (!resolved) resolved = NormalizedFolder(*path);
           }
-          if ((good = resolved.has_value())) (name == "programs" ? site.programs : site.localFolders).push_back(*resolved);
+          if ((good = resolved.has_value())) {
+            (name == "programs" ? site.programs : site.localFolders).push_back(*resolved);
+          }
         }
         if (!good) {
           problem = origin + ": " + name + ": bad entry " + value;

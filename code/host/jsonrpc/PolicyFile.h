@@ -16,7 +16,7 @@ namespace kadroo::jsonrpc {
 std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std::string& home, PathResolver& paths,
                                               std::string& problem);
 
-// Linux: $KADROOA_POLICY_FILE, else /etc/kadrooa/policy.json.
+// Linux (code/host/posix/PosixHostSystem.cpp): $KADROOA_POLICY_FILE, else /etc/kadrooa/policy.json.
 std::string PolicyFilePath();
 
 // Linux: the policy at `path`: empty when the file does not exist; nullopt with `problem` when it is refused (a

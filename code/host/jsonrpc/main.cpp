@@ -8,23 +8,27 @@
 #include <string>
 
 #include "control/KadroOcx.h"
+#include "host/jsonrpc/HostSystem.h"
 #include "host/jsonrpc/JsonRpc.h"
 #include "host/jsonrpc/NativeHost.h"
-#include "host/jsonrpc/PolicyFile.h"
-#include "host/posix/PosixPlatform.h"
 #include "safety/basSafeCtl.h"
 
 int main(int argc, char** argv) {
   std::setlocale(LC_ALL, "");
-  if (kadroo::jsonrpc::StartedByBrowser(argc, argv)) return kadroo::jsonrpc::RunNativeHost(KADROOA_VERSION);
   if (argc == 2 && std::string(argv[1]) == "--version") {
     std::printf("kadrooa %s (bridge protocol %d)\n", KADROOA_VERSION, kadroo::jsonrpc::kBridgeProtocol);
     return 0;
   }
+  if (argc > 2 && !kadroo::jsonrpc::StartedByBrowser(argc, argv)) {
+    std::fprintf(stderr, "usage: kadrooa [requests.jsonl | --version | --browser-policy]\n");
+    return 2;
+  }
+  const auto system = kadroo::jsonrpc::MakeHostSystem();
+  if (kadroo::jsonrpc::StartedByBrowser(argc, argv)) return kadroo::jsonrpc::RunNativeHost(*system, KADROOA_VERSION);
   if (argc == 2 && std::string(argv[1]) == "--browser-policy") {
     // The listed origins, for the browsers' own policies that tell the extension which pages may reach us.
     std::string problem;
-    const auto policy = kadroo::jsonrpc::LoadBridgePolicy(kadroo::jsonrpc::PolicyFilePath(), problem);
+    const auto policy = system->LoadPolicy(problem);
     if (!policy) std::fprintf(stderr, "kadrooa: policy refused: %s\n", problem.c_str());
     nlohmann::json origins = nlohmann::json::array();
     if (policy) {
@@ -33,13 +37,9 @@ int main(int argc, char** argv) {
     std::printf("%s\n", nlohmann::json{{"origins", origins}}.dump().c_str());
     return policy ? 0 : 1;
   }
-  if (argc > 2) {
-    std::fprintf(stderr, "usage: kadrooa [requests.jsonl | --version | --browser-policy]\n");
-    return 2;
-  }
   std::ifstream file;
   if (argc == 2) {
-    file.open(argv[1]);
+    file.open(argv[1], std::ios::binary);
     if (!file) {
       std::fprintf(stderr, "kadrooa: cannot open %s\n", argv[1]);
       return 2;
@@ -48,8 +48,7 @@ int main(int argc, char** argv) {
   std::istream& in = argc == 2 ? static_cast<std::istream&>(file) : std::cin;
 
   kadroo::basSafeCtl::ThreadStartup();
-  kadroo::posix::PosixPlatform host;
-  kadroo::KadroOcx control(host.platform());
+  kadroo::KadroOcx control(system->platform());
   kadroo::jsonrpc::Server server(control);
 
   std::string line;

@@ -4,6 +4,8 @@
 #include <cstddef>
 #include <cstdint>
 
+#include "ftp/TransferObserver.h"
+
 namespace kadroo::posix {
 
 constexpr size_t kCopyBuffer = 256 << 10;  // downloads where splice is not offered
@@ -11,15 +13,9 @@ constexpr size_t kCopyBuffer = 256 << 10;  // downloads where splice is not offe
 // (16 KiB took about three quarters more CPU per GiB).
 constexpr size_t kSendBuffer = 64 << 10;
 
-// How a stream between a socket and a file ended.
-// Told how a download or an upload advances, after each piece the data connection moves, and once more when
-// the stream ends; `total` is -1 when the size is not known. The observer decides how often to pass it on.
-class TransferObserver {
- public:
-  virtual ~TransferObserver() = default;
-  virtual void OnTransfer(uint64_t done, int64_t total, bool finished) = 0;
-};
+using kadroo::TransferObserver;
 
+// How a stream between a socket and a file ended.
 struct Flow {
   enum class Failed { None, Network, Local };
   uint64_t bytes = 0;

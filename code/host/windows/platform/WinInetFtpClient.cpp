@@ -75,6 +75,46 @@ class PartialFile {
   std::string directory_;
 };
 
+uint64_t FileSize(const std::string& path) {
+  WIN32_FILE_ATTRIBUTE_DATA data{};
+  if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
+  return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
+}
+
+// Tells the observer how large the file a download goes into has grown, every 200 ms until it is stopped.
+class DownloadWatch {
+ public:
+  DownloadWatch(TransferObserver* observer, std::string path) : observer_(observer), path_(std::move(path)) {
+    if (!observer_) return;
+    stop_.reset(::CreateEventW(nullptr, TRUE, FALSE, nullptr));
+    if (stop_) thread_.reset(::CreateThread(nullptr, 0, &Watch, this, 0, nullptr));
+  }
+  DownloadWatch(const DownloadWatch&) = delete;
+  DownloadWatch& operator=(const DownloadWatch&) = delete;
+  ~DownloadWatch() { Stop(); }
+
+  void Stop() {
+    if (!thread_) return;
+    ::SetEvent(stop_.get());
+    ::WaitForSingleObject(thread_.get(), INFINITE);
+    thread_.reset();
+  }
+
+ private:
+  static DWORD WINAPI Watch(void* self) {
+    auto* watch = static_cast<DownloadWatch*>(self);
+    while (::WaitForSingleObject(watch->stop_.get(), 200) == WAIT_TIMEOUT) {
+      watch->observer_->OnTransfer(FileSize(watch->path_), -1, false);
+    }
+    return 0;
+  }
+
+  TransferObserver* observer_;
+  std::string path_;
+  unique_kernel_handle stop_;
+  unique_kernel_handle thread_;
+};
+
 }  // namespace
 
 WinInetFtpClient::~WinInetFtpClient() {
@@ -153,11 +193,16 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
     const DWORD length = ::GetTempPathA(sizeof temp, temp);
     if (length == 0 || length > sizeof temp || partial.Create(temp) != 0) return Refuse(lastError_, error, false);
   }
-  if (!Recorded(lastError_, ::FtpGetFileA(connection, remotePath.c_str(), partial.path().c_str(), FALSE,
-                                          attributes, flags, context))) {
-    return false;
-  }
-  if (exists && partial.Size() == 0) return Refuse(lastError_, ERROR_HANDLE_EOF, false);
+  DownloadWatch watch(observer_, partial.path());
+  const BOOL got = ::FtpGetFileA(connection, remotePath.c_str(), partial.path().c_str(), FALSE, attributes, flags,
+                                 context);
+  const int32_t error = LastWin32Error();
+  watch.Stop();
+  lastError_.code = got ? 0 : error;
+  if (!got) return false;
+  const uint64_t size = partial.Size();
+  if (observer_) observer_->OnTransfer(size, static_cast<int64_t>(size), true);
+  if (exists && size == 0) return Refuse(lastError_, ERROR_HANDLE_EOF, false);
 
   // A link is written through rather than replaced.
   const bool link = exists && (existing & FILE_ATTRIBUTE_REPARSE_POINT);
@@ -173,7 +218,14 @@ bool WinInetFtpClient::FtpPutFile(Handle connect, TextView local, TextView remot
   std::string source, remotePath;
   if (!ToAnsiArgument(lastError_, codePage_, local, LineBreaks::kAllowed, source)) return false;
   if (!ToAnsiArgument(lastError_, codePage_, remote, LineBreaks::kRefused, remotePath)) return false;
-  return Recorded(lastError_, ::FtpPutFileA(connection, source.c_str(), remotePath.c_str(), flags, context));
+  if (!Recorded(lastError_, ::FtpPutFileA(connection, source.c_str(), remotePath.c_str(), flags, context))) {
+    return false;
+  }
+  if (observer_) {
+    const uint64_t size = FileSize(source);
+    observer_->OnTransfer(size, static_cast<int64_t>(size), true);
+  }
+  return true;
 }
 
 Handle WinInetFtpClient::FtpFindFirstFile(Handle connect, TextView remote, FindData& record, uint32_t flags,

@@ -10,7 +10,12 @@
 // before anything is fetched, and a link is written through. A find of a missing path leaves 18 where Wine
 // leaves 0. WinINet neither reports the size a 150 reply announced nor checks where an active-mode data
 // connection comes from; this layer cannot add either.
+//
+// WinINet tells nothing while FtpGetFileA or FtpPutFileA runs. A download's progress is read from the size of the
+// file it is received into, a few times a second, by a thread of its own, with the total known only at the end;
+// an upload reports its size once it has gone. Neither changes what WinINet does.
 #include "ftp/FtpClient.h"
+#include "ftp/TransferObserver.h"
 #include "control/HandleTable.h"
 
 #include "host/windows/platform/Win32.h"
@@ -40,6 +45,8 @@ class WinInetFtpClient final : public FtpClient {
   // Closes the handles opened under `handle` first, as WinINet invalidates them with their parent.
   bool InternetCloseHandle(Handle handle) override;
 
+  void SetTransferObserver(TransferObserver* observer) { observer_ = observer; }
+
  private:
   struct Entry {
     unique_hinternet internet;
@@ -52,6 +59,7 @@ class WinInetFtpClient final : public FtpClient {
   LastError& lastError_;
   CodePage& codePage_;
   HandleTable<Entry> handles_;
+  TransferObserver* observer_ = nullptr;
 };
 
 }  // namespace kadroo::windows

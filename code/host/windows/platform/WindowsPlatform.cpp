@@ -28,4 +28,8 @@ Platform& WindowsPlatform::platform() { return parts_->platform; }
 
 void WindowsPlatform::SetOwnerWindow(HWND owner) { parts_->prompt.SetOwner(owner); }
 
+void WindowsPlatform::SetBreakAwayFromJob(bool breakAway) { parts_->processes.SetBreakAwayFromJob(breakAway); }
+
+void WindowsPlatform::SetTransferObserver(TransferObserver* observer) { parts_->ftp.SetTransferObserver(observer); }
+
 }  // namespace kadroo::windows

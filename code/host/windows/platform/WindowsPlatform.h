@@ -11,6 +11,10 @@
 struct HWND__;
 typedef HWND__* HWND;
 
+namespace kadroo {
+class TransferObserver;
+}
+
 namespace kadroo::windows {
 
 class WindowsPlatform {
@@ -24,6 +28,10 @@ class WindowsPlatform {
   kadroo::Platform& platform();
   // Makes the message boxes owned (and modal to) `owner`; nullptr shows them owned by no window.
   void SetOwnerWindow(HWND owner);
+  // For a native messaging host: the programs started leave the browser's job (WindowsProcesses), and downloads
+  // tell `observer` how they advance (nullptr: nobody).
+  void SetBreakAwayFromJob(bool breakAway);
+  void SetTransferObserver(TransferObserver* observer);
 
  private:
   struct Parts;

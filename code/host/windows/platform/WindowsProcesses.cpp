@@ -50,6 +50,11 @@ std::string FindProgram(const std::string& commandLine) {
   return size > 0 && size < sizeof found ? std::string(found, size) : std::string();
 }
 
+bool InJob() {
+  BOOL inJob = FALSE;
+  return ::IsProcessInJob(::GetCurrentProcess(), nullptr, &inJob) && inJob;
+}
+
 }  // namespace
 
 int32_t WindowsProcesses::PathFileExists(TextView path) {
@@ -81,9 +86,19 @@ void WindowsProcesses::StartProcess(TextView application, TextView commandLine, 
   startup.dwFlags = STARTF_USESHOWWINDOW;
   startup.wShowWindow = static_cast<WORD>(showState);
   PROCESS_INFORMATION started{};
-  const BOOL ok = ::CreateProcessA(program.c_str(), mutableLine.data(), nullptr,
-                                   nullptr, FALSE, 0, nullptr, nullptr, &startup, &started);
-  const DWORD error = ::GetLastError();
+  const auto start = [&](DWORD flags) {
+    return ::CreateProcessA(program.c_str(), mutableLine.data(), nullptr, nullptr, FALSE, flags, nullptr, nullptr,
+                            &startup, &started);
+  };
+  // A job that does not let programs leave refuses the flag with 5; the program then starts inside it. (Asking
+  // the job first is no use: Wine answers with no limits at all.)
+  const bool leave = breakAway_ && InJob();
+  BOOL ok = start(leave ? CREATE_BREAKAWAY_FROM_JOB : 0);
+  DWORD error = ::GetLastError();
+  if (!ok && leave && error == ERROR_ACCESS_DENIED) {
+    ok = start(0);
+    error = ::GetLastError();
+  }
   if (!ok) RaiseForStart(error);
   unique_kernel_handle process(started.hProcess);
   unique_kernel_handle thread(started.hThread);

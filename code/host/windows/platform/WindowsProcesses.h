@@ -16,8 +16,13 @@ class WindowsProcesses final : public Processes {
   // (a directory, not a program, access), 5 for anything else; both handles of a started process are closed.
   void StartProcess(TextView application, TextView commandLine, int32_t showState) override;
 
+  // Programs leave the job this process runs in, where the job lets them, so that they outlive it: a browser
+  // runs its native messaging host in a job that ends with the host.
+  void SetBreakAwayFromJob(bool breakAway) { breakAway_ = breakAway; }
+
  private:
   CodePage& codePage_;
+  bool breakAway_ = false;
 };
 
 }  // namespace kadroo::windows

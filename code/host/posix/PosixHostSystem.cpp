@@ -1,0 +1,101 @@
+// kadrooa on Linux: the policy from a file only root may change, the browser's streams on descriptors 0 and 1.
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdlib>
+#include <thread>
+
+#include "host/jsonrpc/HostSystem.h"
+#include "host/jsonrpc/PolicyFile.h"
+#include "host/posix/AdminFiles.h"
+#include "host/posix/PosixLocalFiles.h"
+#include "host/posix/PosixPaths.h"
+#include "host/posix/PosixPlatform.h"
+#include "host/posix/ftp/PosixFtpClient.h"
+
+namespace kadroo::jsonrpc {
+
+std::string PolicyFilePath() {
+  const char* path = std::getenv("KADROOA_POLICY_FILE");
+  return path && *path ? path : "/etc/kadrooa/policy.json";
+}
+
+std::optional<BridgePolicy> LoadBridgePolicy(const std::string& path, std::string& problem) {
+  auto text = posix::ReadRootOwnedFile(path, problem);
+  if (!text) {
+    if (problem.empty()) return BridgePolicy{};
+    return std::nullopt;
+  }
+  // The file's own encoding, whatever the locale: entries keep the bytes the administrator wrote.
+  posix::LocaleCodePage utf8("UTF-8");
+  posix::PosixPaths paths(utf8);
+  auto policy = ParseBridgePolicy(*text, posix::HomeDirectory(), paths, problem);
+  if (!policy) problem = path + ": " + problem;
+  return policy;
+}
+
+}  // namespace kadroo::jsonrpc
+
+namespace kadroo::posix {
+namespace {
+
+class PosixHostSystem final : public jsonrpc::HostSystem {
+ public:
+  Platform& platform() override { return host_.platform(); }
+  PathResolver& paths() override { return paths_; }
+  std::optional<BridgePolicy> LoadPolicy(std::string& problem) override {
+    return jsonrpc::LoadBridgePolicy(jsonrpc::PolicyFilePath(), problem);
+  }
+  void ObserveTransfers(TransferObserver* observer) override { host_.ftp().SetTransferObserver(observer); }
+
+  bool TakeBrowserStreams() override {
+    ::signal(SIGPIPE, SIG_IGN);
+    out_ = ::fcntl(STDOUT_FILENO, F_DUPFD_CLOEXEC, 3);
+    const int null = ::open("/dev/null", O_WRONLY | O_CLOEXEC);
+    const bool moved = out_ >= 0 && (::dup2(STDERR_FILENO, STDOUT_FILENO) >= 0 || ::dup2(null, STDOUT_FILENO) >= 0);
+    if (null >= 0) ::close(null);
+    return moved;
+  }
+
+  size_t ReadInput(char* buffer, size_t size) override {
+    for (;;) {
+      const ssize_t n = ::read(STDIN_FILENO, buffer, size);
+      if (n < 0 && errno == EINTR) continue;
+      return n > 0 ? static_cast<size_t>(n) : 0;
+    }
+  }
+
+  bool WriteOutput(std::string_view bytes) override {
+    for (size_t done = 0; done < bytes.size();) {
+      const ssize_t n = ::write(out_, bytes.data() + done, bytes.size() - done);
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return false;
+      done += static_cast<size_t>(n);
+    }
+    return true;
+  }
+
+  void WatchInputEnd(std::function<void()> ended) override {
+    std::thread([ended = std::move(ended)] {
+      pollfd watched{STDIN_FILENO, 0, 0};  // no events asked: poll returns on hang-up or error alone
+      while (::poll(&watched, 1, -1) < 0 && errno == EINTR) {
+      }
+      ended();
+    }).detach();
+  }
+
+ private:
+  PosixPlatform host_;
+  PosixPaths paths_{host_.platform().codePage};
+  int out_ = -1;
+};
+
+}  // namespace
+}  // namespace kadroo::posix
+
+std::unique_ptr<kadroo::jsonrpc::HostSystem> kadroo::jsonrpc::MakeHostSystem() {
+  return std::make_unique<posix::PosixHostSystem>();
+}
