@@ -5,10 +5,11 @@
 #   - a page container in a browser's order, with a JScript and a VBScript page script running the edit cycle
 #     against vsftpd, the unsaved-edit warning owned by the page's window, drawing, persistence, events, unloading;
 #   - the administrator's policy (HKLM\SOFTWARE\Policies\KadroOA, written as Group Policy writes it from
-#     KadroOA.admx, whose templates are checked first): in the page container at a page's address, a listed site's
-#     page runs the edit cycle, an unlisted site's page is refused before any method runs (the server untouched),
-#     a listed site naming a server, program, key or folder it may not use is refused, an invalid policy refuses
-#     every page; without a policy a page works as before, and so does cscript, which gives the control no site;
+#     KadroOA.admx, whose templates are checked first), read back by kadrooa.exe --browser-policy; in the page
+#     container at a page's address, a listed site's page runs the edit cycle, an unlisted site's page is refused
+#     before any method runs (the server untouched), a listed site naming a server, program, key or folder it may
+#     not use is refused, an invalid policy refuses every page; without a policy a page works as before, and so
+#     does cscript under one, which has no page;
 #   - the installer: silent install, both bitnesses created by cscript, the registry equal to regsvr32's, a clean
 #     uninstall.
 # Needs `scripts/build windows` first. Artifacts (screenshots, bitmaps, logs) go to build/container-tests.
@@ -28,7 +29,7 @@ readonly DOC_TEXT="Letter to the tax office, first version."
 readonly EDIT_TEXT=" Second paragraph, written by the clerk."
 
 for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi \
-  build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
+  build/win32/bin/page_container.exe build/win64/bin/atl_container.exe build/win64/bin/kadrooa.exe; do
   [ -f "$file" ] || { echo "missing $file: run scripts/build windows first" >&2; exit 1; }
 done
 
@@ -197,6 +198,26 @@ set_listed_policy() {
     '    "programs": ["~\\OA\\editor.exe"]}}}'
 }
 
+# kadrooa.exe --browser-policy reads back what Group Policy wrote: the listed site; nothing, exit 1, for an invalid
+# value; nothing, exit 0, without one. Leaves the listed policy in place.
+host_reads_policy() {
+  local bits=$1 said status=0
+  said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
+  echo "listed: exit $status: $said"
+  [ "$status" = 0 ] && [ "$said" = "{\"origins\":[\"$LISTED_SITE\"]}" ] || return 1
+  set_invalid_policy
+  status=0
+  said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
+  echo "invalid: exit $status: $said"
+  [ "$status" = 1 ] && [ "$said" = '{"origins":[]}' ] || return 1
+  delete_policy
+  status=0
+  said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
+  echo "absent: exit $status: $said"
+  [ "$status" = 0 ] && [ "$said" = '{"origins":[]}' ] || return 1
+  set_listed_policy
+}
+
 # Everything the server holds, with sizes, times and contents.
 server_files() { (cd "$FTP_ROOT" && find . -type f -printf '%p %s %T@ ' -exec md5sum {} \; | sort); }
 
@@ -239,6 +260,8 @@ for bits in $(wine_bitnesses); do
   check "no policy: a page at $UNLISTED_SITE works as before, also through new ActiveXObject ($bits-bit)" \
     page_container "$bits" "$UNLISTED_SITE/office/edit.html"
   set_listed_policy
+  check "policy: kadrooa.exe --browser-policy reads the site back, none from an invalid or absent value ($bits-bit)" \
+    host_reads_policy "$bits"
   check "policy: a page of the listed $LISTED_SITE runs the edit cycle, also through new ActiveXObject ($bits-bit)" \
     page_container "$bits" "$LISTED_SITE/office/edit.aspx?doc=1"
   check "policy: a page of the unlisted $UNLISTED_SITE is not safe, every method raises 70, the server untouched ($bits-bit)" \
