@@ -15,14 +15,14 @@ function refused(name, call, why) {
   throw new Error(name + " was not refused");
 }
 
-var parm = "uid=" + user + ";path=" + server + ";pass=" + pass;
+var parm = "uid=" + user + ";path=" + server + ";pass=" + pass, cmd = "C:\\windows\\system32\\cmd.exe";
 if (mode === "origin") {
   refused("isInstalled", function () { c.isInstalled(); });
   refused("setparm", function () { c.setparm(parm, ";", 1); });
   refused("getFile", function () { c.getFile(remoteDoc, remoteTemplate); });
   refused("PutFile", function () { c.PutFile("C:\\windows\\win.ini", remoteDoc, 0); });
   refused("GetAllRegValue", function () { c.GetAllRegValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft\\Windows"); });
-  refused("OpenExefile", function () { c.OpenExefile("C:\\windows\\system32\\cmd.exe", "/c echo x> C:\\refused.txt"); });
+  refused("OpenExefile", function () { c.OpenExefile(cmd, "/c echo x> C:\\refused.txt"); });
   refused("getErrorMsg", function () { c.getErrorMsg(); });
 } else {
   var prefix = "Refused by the administrator's policy: ";
@@ -33,10 +33,10 @@ if (mode === "origin") {
         "getFile after the refused setparm: " + c.getErrorMsg());
   refused("GetFileToFile outside the listed folders", function () { c.GetFileToFile(remoteDoc, outside); },
           prefix + "localFolder " + outside);
-  refused("OpenExefile of a program not listed", function () { c.OpenExefile("C:\\windows\\system32\\cmd.exe", "/c echo x> C:\\refused.txt"); },
-          prefix + "program C:\\windows\\system32\\cmd.exe");
-  refused("GetAllRegValue of a key not listed", function () { c.GetAllRegValue("HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft"); },
-          prefix + "registryKey HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft");
+  refused("OpenExefile of a program not listed", function () { c.OpenExefile(cmd, "/c echo x> C:\\refused.txt"); },
+          prefix + "program " + cmd);
+  var key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft";
+  refused("GetAllRegValue of a key not listed", function () { c.GetAllRegValue(key); }, prefix + "registryKey " + key);
   // The page's own server is allowed, and setparm empties the message as always.
   c.setparm("uid=" + user + ";path=" + listedServer + ";pass=" + pass, ";", 1);
   check(c.getErrorMsg() === "", "message after setparm: " + c.getErrorMsg());

@@ -157,64 +157,52 @@ readonly LISTED_SITE=http://oa.example.test:8080
 readonly UNLISTED_SITE=https://evil.example.test
 readonly REFUSED="Refused by the administrator's policy:"
 
-# The templates: well-formed, every string and presentation the .admx names defined in both languages (and
-# nothing more), each presentation's box bound to the policy's element, the policy the machine's.
+# The templates: well-formed, the policy the machine's, every string, presentation and element the .admx names
+# defined in both languages, and nothing more.
 policy_templates() {
-  local languages=(code/host/windows/policy/en-US/KadroOA.adml code/host/windows/policy/zh-CN/KadroOA.adml)
-  xmllint --noout "$ADMX" "${languages[@]}" || return 1
-  [ "$(admx_attribute policy class)" = Machine ] || { echo "the policy is not the machine's"; return 1; }
-  local wanted_strings wanted_presentations elements adml status=0
-  wanted_strings=$(grep -o '\$(string\.[A-Za-z0-9_]*)' "$ADMX" | sed 's/^\$(string\.//; s/)$//' | sort -u)
-  wanted_presentations=$(grep -o '\$(presentation\.[A-Za-z0-9_]*)' "$ADMX" | sed 's/^\$(presentation\.//; s/)$//' | sort -u)
-  elements=$(xmllint --xpath "//*[local-name()='elements']/*/@id" "$ADMX" | grep -o '"[^"]*"' | tr -d '"' | sort -u)
-  [ -n "$wanted_strings" ] && [ -n "$wanted_presentations" ] && [ -n "$elements" ] || { echo "nothing referenced"; return 1; }
+  local adml status=0
+  xmllint --noout "$ADMX" code/host/windows/policy/*/KadroOA.adml && [ "$(admx_attribute policy class)" = Machine ] ||
+    return 1
+  named() { grep -o "\\\$($1\\.[A-Za-z0-9_]*)" "$ADMX" | sed 's/^.*\.//; s/)$//' | sort -u; }
   ids() { xmllint --xpath "//*[local-name()='$2']/@$3" "$1" | grep -o '"[^"]*"' | tr -d '"' | sort -u; }
-  for adml in "${languages[@]}"; do
-    diff <(echo "$wanted_strings") <(ids "$adml" string id) >/dev/null || { echo "$adml: strings differ"; diff <(echo "$wanted_strings") <(ids "$adml" string id); status=1; }
-    diff <(echo "$wanted_presentations") <(ids "$adml" presentation id) >/dev/null || { echo "$adml: presentations differ"; status=1; }
-    diff <(echo "$elements") <(ids "$adml" multiTextBox refId) >/dev/null || { echo "$adml: boxes do not match the elements"; status=1; }
+  for adml in code/host/windows/policy/{en-US,zh-CN}/KadroOA.adml; do
+    diff <(named string) <(ids "$adml" string id) && diff <(named presentation) <(ids "$adml" presentation id) &&
+      diff <(ids "$ADMX" multiText id) <(ids "$adml" multiTextBox refId) || { echo "in $adml"; status=1; }
   done
-  echo "strings: $(echo $wanted_strings); presentations: $wanted_presentations; elements: $elements"
+  echo "strings: $(named string | wc -l), presentations: $(named presentation), elements: $(ids "$ADMX" multiText id)"
   return $status
 }
 
-# Writes the policy as Group Policy writes the template's multi-line text: one REG_MULTI_SZ string per line.
-set_policy() {
-  local joined
+# Writes the policy where the template puts it: TYPE and the value's strings (Group Policy writes the template's
+# multi-line text as REG_MULTI_SZ, one string per line).
+write_policy() {
+  local type=$1 joined
+  shift
   joined=$(printf '%s\\0' "$@")
-  wine_any reg add "HKLM\\$(admx_attribute policy key)" /v "$(admx_attribute multiText valueName)" /t REG_MULTI_SZ \
+  wine_any reg add "HKLM\\$(admx_attribute policy key)" /v "$(admx_attribute multiText valueName)" /t "$type" \
     /d "${joined%\\0}" /f /reg:64 >/dev/null
 }
-set_invalid_policy() {
-  wine_any reg add "HKLM\\$(admx_attribute policy key)" /v "$(admx_attribute multiText valueName)" /t REG_SZ \
-    /d '{"sites": {' /f /reg:64 >/dev/null
-}
-delete_policy() { wine_any reg delete "HKLM\\$(admx_attribute policy key)" /f /reg:64 >/dev/null 2>&1 || true; }
 set_listed_policy() {
-  set_policy '{"sites": {' \
+  write_policy REG_MULTI_SZ '{"sites": {' \
     "  \"$LISTED_SITE\": {\"ftpServers\": [\"127.0.0.1:$VSFTPD_PORT\"]," \
     '    "localFolders": ["C:\\", "~\\OA"],' \
     '    "registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor"],' \
     '    "programs": ["~\\OA\\editor.exe"]}}}'
 }
+set_invalid_policy() { write_policy REG_SZ '{"sites": {'; }
+delete_policy() { wine_any reg delete "HKLM\\$(admx_attribute policy key)" /f /reg:64 >/dev/null 2>&1 || true; }
 
 # kadrooa.exe --browser-policy reads back what Group Policy wrote: the listed site; nothing, exit 1, for an invalid
 # value; nothing, exit 0, without one. Leaves the listed policy in place.
 host_reads_policy() {
-  local bits=$1 said status=0
-  said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
-  echo "listed: exit $status: $said"
-  [ "$status" = 0 ] && [ "$said" = "{\"origins\":[\"$LISTED_SITE\"]}" ] || return 1
-  set_invalid_policy
-  status=0
-  said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
-  echo "invalid: exit $status: $said"
-  [ "$status" = 1 ] && [ "$said" = '{"origins":[]}' ] || return 1
-  delete_policy
-  status=0
-  said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
-  echo "absent: exit $status: $said"
-  [ "$status" = 0 ] && [ "$said" = '{"origins":[]}' ] || return 1
+  local bits=$1 said status
+  for expected in "0 {\"origins\":[\"$LISTED_SITE\"]}" '1 {"origins":[]}' '0 {"origins":[]}'; do
+    status=0
+    said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
+    echo "exit $status: $said"
+    [ "$status $said" = "$expected" ] || return 1
+    if [ "$status" = 0 ] && [ "$said" != '{"origins":[]}' ]; then set_invalid_policy; else delete_policy; fi
+  done
   set_listed_policy
 }
 
@@ -234,9 +222,10 @@ refused_page() {
   [ "$mode" = target ] && server=127.0.0.1:9
   local outside
   outside=$(windows_path "$OUT/outside.doc")
-  printf 'var server = "%s", listedServer = "%s", user = "%s", pass = "%s", remoteDoc = "docs/letter.doc", remoteTemplate = "docs/letter.dot", mode = "%s", refusal = "%s", outside = "%s";\n' \
-    "$server" "127.0.0.1:$VSFTPD_PORT" "$VSFTPD_USER" "$VSFTPD_PASS" "$mode" "$refusal" "${outside//\\/\\\\}" \
-    >"$OUT/refused.js"
+  printf 'var server = "%s", listedServer = "%s", user = "%s", pass = "%s", remoteDoc = "docs/letter.doc", ' \
+    "$server" "127.0.0.1:$VSFTPD_PORT" "$VSFTPD_USER" "$VSFTPD_PASS" >"$OUT/refused.js"
+  printf 'remoteTemplate = "docs/letter.dot", mode = "%s", refusal = "%s", outside = "%s";\n' \
+    "$mode" "$refusal" "${outside//\\/\\\\}" >>"$OUT/refused.js"
   local arguments=("url:$address")
   [ "$mode" = origin ] && arguments+=(refused)
   arguments+=("js:$(windows_path "$OUT/refused.js")" "js:$(windows_path "$PWD/$HERE/page_refused.js")")
@@ -264,7 +253,7 @@ for bits in $(wine_bitnesses); do
     host_reads_policy "$bits"
   check "policy: a page of the listed $LISTED_SITE runs the edit cycle, also through new ActiveXObject ($bits-bit)" \
     page_container "$bits" "$LISTED_SITE/office/edit.aspx?doc=1"
-  check "policy: a page of the unlisted $UNLISTED_SITE is not safe, every method raises 70, the server untouched ($bits-bit)" \
+  check "policy: a page of $UNLISTED_SITE is not safe, every method raises 70, the server untouched ($bits-bit)" \
     refused_page "$bits" origin "$UNLISTED_SITE/office/edit.html" "$REFUSED origin $UNLISTED_SITE"
   check "policy: the listed site naming a server, folder, program and key not listed is refused ($bits-bit)" \
     refused_page "$bits" target "$LISTED_SITE/office/edit.aspx" "$REFUSED ftpServer 127.0.0.1:9"

@@ -32,7 +32,8 @@ SiteLock::SiteLock(WindowsPlatform& windows, RegistryPolicy policy, PageAddress 
     : windows_(windows.platform()),
       policy_(std::move(policy)),
       pageAddress_(std::move(pageAddress)),
-      platform_{windows_.lastError, *this, windows_.prompt, windows_.codePage, windows_.ftp, windows_.registry, *this} {}
+      platform_{windows_.lastError, *this,           windows_.prompt, windows_.codePage,
+                windows_.ftp,       windows_.registry, *this} {}
 
 void SiteLock::SiteChanged(bool sited) {
   sited_ = sited;
