@@ -4,11 +4,21 @@
 // then the page's scripts with the control as `c`. Around them it checks the event source, drawing into a bitmap,
 // persistence and the server's unload answer. Every HRESULT is checked; the first surprise ends it with exit code 1.
 //
-//   page_container PROGID OUTDIR {js:FILE | vbs:FILE}...
+// Given the page's address (url:ADDRESS), its site answers it as Internet Explorer's do (the container's document),
+// and the control, which asks for its site first, gets it before the safety handshake, as Internet Explorer gives
+// it; a second control is made as `new ActiveXObject` makes one, with its site (the browser) given after the
+// handshake. With `refused`, the administrator's policy is expected to refuse the page: both controls answer
+// that they are not safe, and every method raises run-time error 70; the page's scripts then check what they see.
+//
+//   page_container PROGID OUTDIR [url:ADDRESS [refused]] {js:FILE | vbs:FILE}...
 #include "ContainerTest.h"
 
 #include <objsafe.h>
 #include <olectl.h>
+#include <servprov.h>
+#include <shlguid.h>
+
+#include "PageDocument.h"
 
 #include <cstdio>
 #include <map>
@@ -23,7 +33,8 @@ const RECT kObjectRect = {20, 20, 260, 80};
 
 class Site final : public IOleClientSite, public IOleInPlaceSite {
  public:
-  explicit Site(HWND window) : window_(window) {}
+  // `document`, when given, is what GetContainer answers: the page's document.
+  Site(HWND window, IUnknown* document) : window_(window), document_(document) {}
   bool active = false;
   int shown = 0;
 
@@ -47,7 +58,8 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
   }
   STDMETHODIMP GetContainer(IOleContainer** container) override {
     *container = nullptr;
-    return E_NOINTERFACE;
+    if (!document_) return E_NOINTERFACE;
+    return document_->QueryInterface(IID_IOleContainer, reinterpret_cast<void**>(container));
   }
   STDMETHODIMP ShowObject() override {
     ++shown;
@@ -90,6 +102,31 @@ class Site final : public IOleClientSite, public IOleInPlaceSite {
 
  private:
   HWND window_;
+  IUnknown* document_;
+};
+
+// The site that script's `new ActiveXObject` gives a control: its services lead to the browser showing the page.
+class ScriptSite final : public IServiceProvider {
+ public:
+  explicit ScriptSite(IUnknown* browser) : browser_(browser) {}
+  STDMETHODIMP QueryInterface(REFIID riid, void** object) override {
+    if (riid == IID_IUnknown || riid == IID_IServiceProvider) {
+      *object = static_cast<IServiceProvider*>(this);
+      return S_OK;
+    }
+    *object = nullptr;
+    return E_NOINTERFACE;
+  }
+  STDMETHODIMP_(ULONG) AddRef() override { return 2; }
+  STDMETHODIMP_(ULONG) Release() override { return 1; }
+  STDMETHODIMP QueryService(REFGUID service, REFIID riid, void** object) override {
+    *object = nullptr;
+    if (service != SID_SWebBrowserApp) return E_NOINTERFACE;
+    return browser_->QueryInterface(riid, object);
+  }
+
+ private:
+  IUnknown* browser_;
 };
 
 // The <param> elements of the page's <object> tag.
@@ -174,6 +211,26 @@ std::wstring CallText(IDispatch* control, const wchar_t* method) {
   return text;
 }
 
+// A call that the administrator's policy refuses: run-time error 70, described as the policy's refusal.
+void ExpectRefused(IDispatch* control, const wchar_t* method) {
+  LPOLESTR name = const_cast<LPOLESTR>(method);
+  DISPID id;
+  EXPECT_OK(control->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id));
+  DISPPARAMS none{};
+  VARIANT result;
+  ::VariantInit(&result);
+  EXCEPINFO raised{};
+  EXPECT_HR(control->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &none, &result, &raised, nullptr),
+            DISP_E_EXCEPTION);
+  const std::wstring description = raised.bstrDescription ? raised.bstrDescription : L"";
+  if (HRESULT_CODE(raised.scode) != 70 || description.rfind(L"Refused by the administrator's policy: ", 0) != 0) {
+    Fail(Narrow(method) + " raised " + std::to_string(HRESULT_CODE(raised.scode)) + " " + Narrow(description));
+  }
+  ::SysFreeString(raised.bstrSource);
+  ::SysFreeString(raised.bstrDescription);
+  ::SysFreeString(raised.bstrHelpFile);
+}
+
 void ExpectUntouched(IDispatch* control) {
   EXPECT_TRUE(CallText(control, L"getLocalFile").empty());
   EXPECT_TRUE(CallText(control, L"getRemoteFile").empty());
@@ -220,7 +277,7 @@ void CheckDrawing(IUnknown* control, const std::wstring& picture) {
   std::printf("ok IViewObject::Draw: Label12 at the given bounds, %dx%d, nothing outside\n", width, height);
 }
 
-void CheckPersistence(IUnknown* control, IDispatch* dispatch, const CLSID& clsid) {
+void CheckPersistence(IUnknown* control, IDispatch* dispatch, const CLSID& clsid, bool refused) {
   IPersistStreamInit* stream = Query<IPersistStreamInit>(control, IID_IPersistStreamInit);
   IPersistStream* plainStream = Query<IPersistStream>(control, IID_IPersistStream);
   plainStream->Release();
@@ -267,7 +324,11 @@ void CheckPersistence(IUnknown* control, IDispatch* dispatch, const CLSID& clsid
   EXPECT_OK(bag->Save(&written, TRUE, TRUE));
   EXPECT_TRUE(written.writes == 0);
   bag->Release();
-  ExpectUntouched(dispatch);
+  if (refused) {
+    ExpectRefused(dispatch, L"getLocalFile");
+  } else {
+    ExpectUntouched(dispatch);
+  }
   std::printf("ok persistence: stream, storage and property bag saved empty, any data loaded, nothing changed\n");
 }
 
@@ -339,11 +400,66 @@ void CheckUnloading(const CLSID& clsid) {
   std::printf("ok DllCanUnloadNow: S_FALSE while an object or a lock lives, S_OK after\n");
 }
 
+// A second control, made as script's `new ActiveXObject` makes one: the safety handshake before it has a site,
+// then IObjectWithSite::SetSite with a site whose services lead to the browser showing `url`.
+void CheckScriptCreated(const CLSID& clsid, const std::wstring& url, bool refused) {
+  IUnknown* created = nullptr;
+  EXPECT_OK(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&created)));
+  IObjectSafety* safety = Query<IObjectSafety>(created, IID_IObjectSafety);
+  EXPECT_OK(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                              INTERFACESAFE_FOR_UNTRUSTED_CALLER));
+  IObjectWithSite* withSite = nullptr;
+  if (FAILED(created->QueryInterface(IID_IObjectWithSite, reinterpret_cast<void**>(&withSite)))) {
+    // Without a policy the control takes no site from script, and works as it always did.
+    EXPECT_TRUE(!refused);
+    IDispatch* dispatch = Query<IDispatch>(created, IID_IDispatch);
+    EXPECT_TRUE(CallText(dispatch, L"isInstalled") == L"1");
+    dispatch->Release();
+    safety->Release();
+    EXPECT_TRUE(created->Release() == 0);
+    std::printf("ok new ActiveXObject: no site wanted, works\n");
+    return;
+  }
+  IUnknown* browser = NewPageBrowser(url.c_str());
+  ScriptSite site(browser);
+  EXPECT_OK(withSite->SetSite(&site));
+  IServiceProvider* given = nullptr;
+  EXPECT_OK(withSite->GetSite(IID_IServiceProvider, reinterpret_cast<void**>(&given)));
+  EXPECT_TRUE(given == static_cast<IServiceProvider*>(&site));
+  IDispatch* dispatch = Query<IDispatch>(created, IID_IDispatch);
+  if (refused) {
+    ExpectRefused(dispatch, L"isInstalled");
+    EXPECT_HR(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                INTERFACESAFE_FOR_UNTRUSTED_CALLER), E_FAIL);
+  } else {
+    EXPECT_TRUE(CallText(dispatch, L"isInstalled") == L"1");
+    EXPECT_OK(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                INTERFACESAFE_FOR_UNTRUSTED_CALLER));
+  }
+  EXPECT_OK(withSite->SetSite(nullptr));
+  EXPECT_HR(withSite->GetSite(IID_IServiceProvider, reinterpret_cast<void**>(&given)), E_FAIL);
+  dispatch->Release();
+  withSite->Release();
+  safety->Release();
+  EXPECT_TRUE(created->Release() == 0);
+  browser->Release();
+  std::printf("ok new ActiveXObject: safe until sited, then the browser's address %s\n",
+              refused ? "refused: not safe, isInstalled raised 70" : "allowed");
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
-  if (argc < 3) Fail("usage: page_container PROGID OUTDIR {js:FILE | vbs:FILE}...");
+  if (argc < 3) Fail("usage: page_container PROGID OUTDIR [url:ADDRESS [refused]] {js:FILE | vbs:FILE}...");
   const std::wstring progId = argv[1], outDir = argv[2];
+  int first = 3;
+  std::wstring url;
+  bool refused = false;
+  if (first < argc && std::wstring(argv[first]).rfind(L"url:", 0) == 0) url = std::wstring(argv[first++]).substr(4);
+  if (!url.empty() && first < argc && std::wstring(argv[first]) == L"refused") {
+    refused = true;
+    ++first;
+  }
   EXPECT_OK(::OleInitialize(nullptr));
 
   WNDCLASSW pageClass{};
@@ -360,32 +476,49 @@ int wmain(int argc, wchar_t** argv) {
   EXPECT_OK(::CLSIDFromProgID(progId.c_str(), &clsid));
   IUnknown* control = nullptr;
   EXPECT_OK(::CoCreateInstance(clsid, nullptr, CLSCTX_INPROC_SERVER, IID_IUnknown, reinterpret_cast<void**>(&control)));
-
-  // Safe for scripting (asked for IDispatchEx first, then IDispatch) and for initialisation from <param>s.
-  IObjectSafety* safety = Query<IObjectSafety>(control, IID_IObjectSafety);
-  DWORD supported = 0, enabled = 0;
-  EXPECT_HR(safety->GetInterfaceSafetyOptions(kIID_IDispatchEx, &supported, &enabled), E_NOINTERFACE);
-  EXPECT_OK(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
-  EXPECT_TRUE(supported == (INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA));
-  EXPECT_TRUE(enabled == INTERFACESAFE_FOR_UNTRUSTED_CALLER);
-  EXPECT_OK(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
-                                              INTERFACESAFE_FOR_UNTRUSTED_CALLER));
-  EXPECT_OK(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA,
-                                              INTERFACESAFE_FOR_UNTRUSTED_DATA));
-  safety->Release();
-
   IOleObject* object = Query<IOleObject>(control, IID_IOleObject);
-  DWORD status = 0, registered = 0;
-  EXPECT_OK(object->GetMiscStatus(DVASPECT_CONTENT, &status));
-  EXPECT_TRUE((status & OLEMISC_ACTIVATEWHENVISIBLE) && (status & OLEMISC_SETCLIENTSITEFIRST));
-  EXPECT_OK(::OleRegGetMiscStatus(clsid, DVASPECT_CONTENT, &registered));
-  EXPECT_TRUE(status == registered);
+  IUnknown* document = url.empty() ? nullptr : NewPageDocument(url.c_str());
+  Site site(page, document);
 
-  Site site(page);
-  EXPECT_OK(object->SetClientSite(&site));
-  IOleClientSite* given = nullptr;
-  EXPECT_OK(object->GetClientSite(&given));
-  EXPECT_TRUE(given == static_cast<IOleClientSite*>(&site));
+  // Safe for scripting (asked for IDispatchEx first, then IDispatch) and for initialisation from <param>s; not
+  // safe for a page the policy refuses.
+  const auto safetyHandshake = [&] {
+    IObjectSafety* safety = Query<IObjectSafety>(control, IID_IObjectSafety);
+    DWORD supported = 0, enabled = 0;
+    EXPECT_HR(safety->GetInterfaceSafetyOptions(kIID_IDispatchEx, &supported, &enabled), E_NOINTERFACE);
+    EXPECT_OK(safety->GetInterfaceSafetyOptions(IID_IDispatch, &supported, &enabled));
+    EXPECT_TRUE(supported == (INTERFACESAFE_FOR_UNTRUSTED_CALLER | INTERFACESAFE_FOR_UNTRUSTED_DATA));
+    EXPECT_TRUE(enabled == INTERFACESAFE_FOR_UNTRUSTED_CALLER);
+    const HRESULT safe = refused ? E_FAIL : S_OK;
+    EXPECT_HR(safety->SetInterfaceSafetyOptions(IID_IDispatch, INTERFACESAFE_FOR_UNTRUSTED_CALLER,
+                                                INTERFACESAFE_FOR_UNTRUSTED_CALLER), safe);
+    EXPECT_HR(safety->SetInterfaceSafetyOptions(IID_IPersistPropertyBag, INTERFACESAFE_FOR_UNTRUSTED_DATA,
+                                                INTERFACESAFE_FOR_UNTRUSTED_DATA), safe);
+    safety->Release();
+  };
+  DWORD status = 0, registered = 0;
+  const auto miscStatus = [&] {
+    EXPECT_OK(object->GetMiscStatus(DVASPECT_CONTENT, &status));
+    EXPECT_TRUE((status & OLEMISC_ACTIVATEWHENVISIBLE) && (status & OLEMISC_SETCLIENTSITEFIRST));
+    EXPECT_OK(::OleRegGetMiscStatus(clsid, DVASPECT_CONTENT, &registered));
+    EXPECT_TRUE(status == registered);
+  };
+  const auto giveSite = [&] {
+    EXPECT_OK(object->SetClientSite(&site));
+    IOleClientSite* given = nullptr;
+    EXPECT_OK(object->GetClientSite(&given));
+    EXPECT_TRUE(given == static_cast<IOleClientSite*>(&site));
+    given->Release();
+  };
+  if (url.empty()) {  // the order of Wine's MSHTML
+    safetyHandshake();
+    miscStatus();
+    giveSite();
+  } else {  // Internet Explorer's, for a control that asks for its site first
+    miscStatus();
+    giveSite();
+    safetyHandshake();
+  }
 
   IDispatch* dispatch = Query<IDispatch>(control, IID_IDispatch);
   IPersistPropertyBag* bag = Query<IPersistPropertyBag>(control, IID_IPersistPropertyBag);
@@ -394,7 +527,13 @@ int wmain(int argc, wchar_t** argv) {
   EXPECT_OK(bag->Load(&params, nullptr));
   EXPECT_TRUE(params.writes == 0);
   bag->Release();
-  ExpectUntouched(dispatch);
+  if (refused) {
+    for (const wchar_t* method : {L"isInstalled", L"getLocalFile", L"getErrorMsg", L"Dispose"}) {
+      ExpectRefused(dispatch, method);
+    }
+  } else {
+    ExpectUntouched(dispatch);
+  }
 
   RECT position = kObjectRect;
   EXPECT_OK(object->DoVerb(OLEIVERB_INPLACEACTIVATE, nullptr, &site, 0, page, &position));
@@ -407,8 +546,9 @@ int wmain(int argc, wchar_t** argv) {
   ::GetWindowRect(label, &placed);
   ::MapWindowPoints(nullptr, page, reinterpret_cast<POINT*>(&placed), 2);
   EXPECT_TRUE(::EqualRect(&placed, &kObjectRect));
-  std::printf("ok safety handshake, misc status %lu as registered, site, <param>s loaded, active in place\n",
-              static_cast<unsigned long>(status));
+  std::printf("ok safety handshake%s, misc status %lu as registered, site%s, <param>s loaded, active in place\n",
+              refused ? " (not safe for the page)" : "", static_cast<unsigned long>(status),
+              url.empty() ? "" : " with the page's address");
 
   DISPPARAMS none{};
   VARIANT result;
@@ -424,7 +564,7 @@ int wmain(int argc, wchar_t** argv) {
   EXPECT_OK(point->Advise(&sink, &cookie));
   EXPECT_TRUE(sink.references > 0);
 
-  for (int i = 3; i < argc;) {
+  for (int i = first; i < argc;) {
     const std::wstring language = std::wstring(argv[i]).substr(0, std::wstring(argv[i]).find(L':'));
     if (language != L"js" && language != L"vbs") Fail("unknown script kind " + Narrow(argv[i]));
     PageScripts scripts(language == L"js" ? L"JScript" : L"VBScript", control, page);
@@ -444,7 +584,7 @@ int wmain(int argc, wchar_t** argv) {
   EXPECT_OK(inPlace->InPlaceDeactivate());
   EXPECT_TRUE(!site.active && !::IsWindow(label));
   CheckDrawing(control, outDir + L"\\page-draw.bmp");
-  CheckPersistence(control, dispatch, clsid);
+  CheckPersistence(control, dispatch, clsid, refused);
 
   EXPECT_OK(object->Close(OLECLOSE_NOSAVE));
   EXPECT_OK(object->SetClientSite(nullptr));
@@ -454,6 +594,10 @@ int wmain(int argc, wchar_t** argv) {
   EXPECT_TRUE(control->Release() == 0);
   CheckUnloading(clsid);
 
+  if (!url.empty()) {
+    EXPECT_TRUE(document->Release() == 0);
+    CheckScriptCreated(clsid, url, refused);
+  }
   ::DestroyWindow(page);
   ::OleUninitialize();
   std::printf("ok page container\n");

@@ -4,6 +4,12 @@
 #     label is; a page script calls it through the host;
 #   - a page container in a browser's order, with a JScript and a VBScript page script running the edit cycle
 #     against vsftpd, the unsaved-edit warning owned by the page's window, drawing, persistence, events, unloading;
+#   - the administrator's policy (HKLM\SOFTWARE\Policies\KadroOA, written as Group Policy writes it from
+#     KadroOA.admx, whose templates are checked first), read back by kadrooa.exe --browser-policy; in the page
+#     container at a page's address, a listed site's page runs the edit cycle, an unlisted site's page is refused
+#     before any method runs (the server untouched), a listed site naming a server, program, key or folder it may
+#     not use is refused, an invalid policy refuses every page; without a policy a page works as before, and so
+#     does cscript under one, which has no page;
 #   - the installer: silent install, both bitnesses created by cscript, the registry equal to regsvr32's, the
 #     browsers' host manifests registered in both registry views, the extension's policies with EXTENSIONPOLICY=1
 #     (beside an administrator's own), a clean uninstall.
@@ -15,7 +21,7 @@ source scripts/lib/packages.sh
 source scripts/lib/wine.sh
 source scripts/lib/vsftpd.sh
 need_wine
-need_packages vsftpd x11-utils xdotool imagemagick
+need_packages vsftpd x11-utils xdotool imagemagick libxml2-utils
 
 readonly PROGID=KadroOA.KadroOcx
 readonly OUT=$PWD/build/container-tests
@@ -24,7 +30,7 @@ readonly DOC_TEXT="Letter to the tax office, first version."
 readonly EDIT_TEXT=" Second paragraph, written by the clerk."
 
 for file in build/win32/KadroOA.ocx build/win64/KadroOA.ocx build/KadroOA.msi build/KadroOA-x86.msi build/bridge/ids \
-  build/win32/bin/page_container.exe build/win64/bin/atl_container.exe; do
+  build/win32/bin/page_container.exe build/win64/bin/atl_container.exe build/win64/bin/kadrooa.exe; do
   [ -f "$file" ] || { echo "missing $file: run scripts/build windows first" >&2; exit 1; }
 done
 
@@ -108,8 +114,9 @@ close_message_box() {
   [ -n "$owner" ] && [ -n "$page" ] && [ $((owner)) -eq $((page)) ]
 }
 
+# page_container BITS [ADDRESS]: the page's edit cycle; with an address, the page's site gives it to the control.
 page_container() {
-  local bits=$1 root=$FTP_ROOT/docs
+  local bits=$1 address=${2:-} root=$FTP_ROOT/docs
   rm -f "$root"/letter.*
   printf '%s' "$DOC_TEXT" >"$root/letter.doc"
   printf 'template' >"$root/letter.dot"
@@ -124,7 +131,7 @@ page_container() {
   local scripts=("js:$(windows_path "$OUT/page.js")" "js:$(windows_path "$PWD/$HERE/page_cycle.js")"
     "vbs:$(windows_path "$OUT/page.vbs")" "vbs:$(windows_path "$PWD/$HERE/page_cycle.vbs")")
   (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" \
-    "$(windows_path "$OUT")" "${scripts[@]}") || status=1
+    "$(windows_path "$OUT")" ${address:+"url:$address"} "${scripts[@]}") || status=1
   # A container that ended without showing the box leaves the closer waiting for it.
   kill "$closer" 2>/dev/null
   wait "$closer" || status=1
@@ -138,12 +145,125 @@ page_container() {
   return $status
 }
 
+# cscript of the given bitness creates the control by its ProgID and calls it; prints what the script said.
+installed_call() {
+  cp "$HERE/installed_call.js" "$OUT/"
+  (cd "$OUT" && wine_bits "$1" cscript //nologo installed_call.js)
+}
+
+# The administrator's policy, as Group Policy writes it from the template: the template's key and value.
+readonly ADMX=code/host/windows/policy/KadroOA.admx
+admx_attribute() { xmllint --xpath "string(//*[local-name()='$1']/@$2)" "$ADMX"; }
+readonly LISTED_SITE=http://oa.example.test:8080
+readonly UNLISTED_SITE=https://evil.example.test
+readonly REFUSED="Refused by the administrator's policy:"
+
+# The templates: well-formed, the policy the machine's, every string, presentation and element the .admx names
+# defined in both languages, and nothing more.
+policy_templates() {
+  local adml status=0
+  xmllint --noout "$ADMX" code/host/windows/policy/*/KadroOA.adml && [ "$(admx_attribute policy class)" = Machine ] ||
+    return 1
+  named() { grep -o "\\\$($1\\.[A-Za-z0-9_]*)" "$ADMX" | sed 's/^.*\.//; s/)$//' | sort -u; }
+  ids() { xmllint --xpath "//*[local-name()='$2']/@$3" "$1" | grep -o '"[^"]*"' | tr -d '"' | sort -u; }
+  for adml in code/host/windows/policy/{en-US,zh-CN}/KadroOA.adml; do
+    diff <(named string) <(ids "$adml" string id) && diff <(named presentation) <(ids "$adml" presentation id) &&
+      diff <(ids "$ADMX" multiText id) <(ids "$adml" multiTextBox refId) || { echo "in $adml"; status=1; }
+  done
+  echo "strings: $(named string | wc -l), presentations: $(named presentation), elements: $(ids "$ADMX" multiText id)"
+  return $status
+}
+
+# Writes the policy where the template puts it: TYPE and the value's strings (Group Policy writes the template's
+# multi-line text as REG_MULTI_SZ, one string per line).
+write_policy() {
+  local type=$1 joined
+  shift
+  joined=$(printf '%s\\0' "$@")
+  wine_any reg add "HKLM\\$(admx_attribute policy key)" /v "$(admx_attribute multiText valueName)" /t "$type" \
+    /d "${joined%\\0}" /f /reg:64 >/dev/null
+}
+set_listed_policy() {
+  write_policy REG_MULTI_SZ '{"sites": {' \
+    "  \"$LISTED_SITE\": {\"ftpServers\": [\"127.0.0.1:$VSFTPD_PORT\"]," \
+    '    "localFolders": ["C:\\", "~\\OA"],' \
+    '    "registryKeys": ["HKEY_LOCAL_MACHINE\\SOFTWARE\\Example\\Editor"],' \
+    '    "programs": ["~\\OA\\editor.exe"]}}}'
+}
+set_invalid_policy() { write_policy REG_SZ '{"sites": {'; }
+delete_policy() { wine_any reg delete "HKLM\\$(admx_attribute policy key)" /f /reg:64 >/dev/null 2>&1 || true; }
+
+# kadrooa.exe --browser-policy reads back what Group Policy wrote: the listed site; nothing, exit 1, for an invalid
+# value; nothing, exit 0, without one. Leaves the listed policy in place.
+host_reads_policy() {
+  local bits=$1 said status
+  for expected in "0 {\"origins\":[\"$LISTED_SITE\"]}" '1 {"origins":[]}' '0 {"origins":[]}'; do
+    status=0
+    said=$(wine_bits "$bits" "build/win$bits/bin/kadrooa.exe" --browser-policy | tr -d '\r') || status=$?
+    echo "exit $status: $said"
+    [ "$status $said" = "$expected" ] || return 1
+    if [ "$status" = 0 ] && [ "$said" != '{"origins":[]}' ]; then set_invalid_policy; else delete_policy; fi
+  done
+  set_listed_policy
+}
+
+# Everything the server holds, with sizes, times and contents.
+server_files() { (cd "$FTP_ROOT" && find . -type f -printf '%p %s %T@ ' -exec md5sum {} \; | sort); }
+
+# refused_page BITS MODE ADDRESS REFUSAL: a page that the policy refuses (page_refused.js, MODE "origin" or
+# "target"); the server's files and the local file named outside the listed folders stay as they were.
+refused_page() {
+  local bits=$1 mode=$2 address=$3 refusal=$4 root=$FTP_ROOT/docs before after status=0
+  printf 'template' >"$root/letter.dot"
+  printf '%s' "$DOC_TEXT" >"$root/letter.doc"
+  chown -R "$VSFTPD_USER:" "$FTP_ROOT"
+  rm -f "$WINEPREFIX/drive_c/refused.txt"
+  before=$(server_files)
+  local server=127.0.0.1:$VSFTPD_PORT
+  [ "$mode" = target ] && server=127.0.0.1:9
+  local outside
+  outside=$(windows_path "$OUT/outside.doc")
+  printf 'var server = "%s", listedServer = "%s", user = "%s", pass = "%s", remoteDoc = "docs/letter.doc", ' \
+    "$server" "127.0.0.1:$VSFTPD_PORT" "$VSFTPD_USER" "$VSFTPD_PASS" >"$OUT/refused.js"
+  printf 'remoteTemplate = "docs/letter.dot", mode = "%s", refusal = "%s", outside = "%s";\n' \
+    "$mode" "$refusal" "${outside//\\/\\\\}" >>"$OUT/refused.js"
+  local arguments=("url:$address")
+  [ "$mode" = origin ] && arguments+=(refused)
+  arguments+=("js:$(windows_path "$OUT/refused.js")" "js:$(windows_path "$PWD/$HERE/page_refused.js")")
+  (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" "$(windows_path "$OUT")" \
+    "${arguments[@]}") || status=1
+  after=$(server_files)
+  [ "$before" = "$after" ] || { echo "the server changed:"; diff <(echo "$before") <(echo "$after"); status=1; }
+  [ ! -e "$WINEPREFIX/drive_c/refused.txt" ] || { echo "a refused program ran"; status=1; }
+  [ ! -e "$OUT/outside.doc" ] || { echo "a file was written outside the listed folders"; status=1; }
+  return $status
+}
+
 [ "$(wine_bitnesses)" = 64 ] && skip "32-bit half" "$(wine_skip_note)"
+check "KadroOA.admx and its en-US and zh-CN .adml: well-formed, every reference defined" policy_templates
+delete_policy
 for bits in $(wine_bitnesses); do
   check "regsvr32 ($bits-bit)" wine_bits "$bits" regsvr32 "build/win$bits/KadroOA.ocx"
   check "ATL container shows Label12 and scripts the control ($bits-bit)" atl_container "$bits"
   check "page container: safety, site, params, activation, JScript and VBScript edit cycle, drawing ($bits-bit)" \
     page_container "$bits"
+  check "no policy: a page at $UNLISTED_SITE works as before, also through new ActiveXObject ($bits-bit)" \
+    page_container "$bits" "$UNLISTED_SITE/office/edit.html"
+  set_listed_policy
+  check "policy: kadrooa.exe --browser-policy reads the site back, none from an invalid or absent value ($bits-bit)" \
+    host_reads_policy "$bits"
+  check "policy: a page of the listed $LISTED_SITE runs the edit cycle, also through new ActiveXObject ($bits-bit)" \
+    page_container "$bits" "$LISTED_SITE/office/edit.aspx?doc=1"
+  check "policy: a page of $UNLISTED_SITE is not safe, every method raises 70, the server untouched ($bits-bit)" \
+    refused_page "$bits" origin "$UNLISTED_SITE/office/edit.html" "$REFUSED origin $UNLISTED_SITE"
+  check "policy: the listed site naming a server, folder, program and key not listed is refused ($bits-bit)" \
+    refused_page "$bits" target "$LISTED_SITE/office/edit.aspx" "$REFUSED ftpServer 127.0.0.1:9"
+  check "policy: cscript, which asks nothing of the control's safety and has no page, calls it as before ($bits-bit)" \
+    installed_call "$bits"
+  set_invalid_policy
+  check "an invalid policy refuses the listed site's page too ($bits-bit)" \
+    refused_page "$bits" origin "$LISTED_SITE/office/edit.aspx" "$REFUSED origin $LISTED_SITE (the policy in"
+  delete_policy
   check "regsvr32 /u ($bits-bit)" wine_bits "$bits" regsvr32 /u "build/win$bits/KadroOA.ocx"
 done
 
@@ -175,12 +295,6 @@ msi_install() {
   wine_any msiexec /i "$(windows_path "$PWD/build/KadroOA.msi")" /qn || { echo "msiexec /i failed: $?"; return 1; }
   ls -l "$PROGRAM_FILES_64" "$PROGRAM_FILES_32"
   cmp build/win64/KadroOA.ocx "$PROGRAM_FILES_64/KadroOA.ocx" && cmp build/win32/KadroOA.ocx "$PROGRAM_FILES_32/KadroOA.ocx"
-}
-
-# cscript of the given bitness creates the control by its ProgID and calls it; prints what the script said.
-installed_call() {
-  cp "$HERE/installed_call.js" "$OUT/"
-  (cd "$OUT" && wine_bits "$1" cscript //nologo installed_call.js)
 }
 
 registry_equals_regsvr32() {

@@ -8,6 +8,7 @@
 #include "host/windows/Handles.h"
 #include "host/windows/com/BstrText.h"
 #include "host/windows/com/Module.h"
+#include "host/windows/com/PageAddress.h"
 #include "host/windows/Registration.h"
 
 namespace kadroo::windows {
@@ -24,6 +25,10 @@ void FreeExcepInfo(EXCEPINFO& info) {
 }
 
 const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
+
+// A method's argument as the site lock checks it.
+SiteLock::Argument AsArgument(BSTR text) { return ToText(text); }
+SiteLock::Argument AsArgument(LONG number) { return static_cast<int32_t>(number); }
 
 // The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
 // its variables): each is converted to the parameter's type for the call only. The control never assigns to
@@ -118,9 +123,11 @@ std::vector<KadroOcxObject::Method> KadroOcxObject::ReadMethods(ITypeInfo* typeI
 KadroOcxObject::KadroOcxObject(unique_com<ITypeInfo> typeInfo)
     : typeInfo_(std::move(typeInfo)),
       methods_(ReadMethods(typeInfo_.get())),
-      control_(platform_.platform()),
+      siteLock_(platform_, LoadRegistryPolicy(), [this] { return PageAddress(); }),
+      control_(siteLock_.platform()),
       embedding_(static_cast<_KadroOcx*>(this), CLSID_KadroOcx, DIID___KadroOcx, &module::TypeInfo,
-                 [this](HWND owner) { platform_.SetOwnerWindow(owner); }) {
+                 [this](HWND owner) { platform_.SetOwnerWindow(owner); },
+                 [this](IOleClientSite* site) { siteLock_.SiteChanged(site != nullptr || site_); }) {
   module::AddObject();
 }
 
@@ -140,6 +147,13 @@ STDMETHODIMP KadroOcxObject::QueryInterface(REFIID riid, void** object) {
       {::IID_IObjectSafety, [](KadroOcxObject& o) -> void* { return static_cast<IObjectSafety*>(&o); }},
       {IID_ISupportErrorInfo, [](KadroOcxObject& o) -> void* { return static_cast<ISupportErrorInfo*>(&o); }},
   };
+  // Only under a policy: Wine's VBScript will not create an object that offers it from a script host whose site
+  // has no services (cscript), and without a policy the control has no use for the site.
+  if (IsEqualIID(riid, ::IID_IObjectWithSite) && siteLock_.HasPolicy()) {
+    *object = static_cast<IObjectWithSite*>(this);
+    AddRef();
+    return S_OK;
+  }
   for (const Offered& offered : kInterfaces) {
     if (IsEqualIID(riid, offered.iid)) {
       *object = offered.get(*this);
@@ -237,12 +251,22 @@ HRESULT KadroOcxObject::Fail(const RuntimeError& error) {
   return MAKE_HRESULT(SEVERITY_ERROR, FACILITY_CONTROL, error.number());
 }
 
-template <typename Call>
-HRESULT KadroOcxObject::Run(Call&& call) {
+std::optional<Text> KadroOcxObject::PageAddress() {
+  unique_com<IOleClientSite> clientSite;
+  embedding_.GetClientSite(clientSite.put());
+  if (auto address = PageAddressOf(clientSite.get())) return address;
+  return PageAddressOf(site_.get());
+}
+
+template <typename Call, typename... Given>
+HRESULT KadroOcxObject::Run(std::string_view method, Call&& call, Given... given) {
   try {
+    siteLock_.BeforeCall(method, {AsArgument(given)...});
     call();
+    siteLock_.AfterCall();
     return S_OK;
   } catch (...) {
+    siteLock_.AfterCall();
     try {
       return Fail(ToRuntimeError(std::current_exception()));
     } catch (...) {
@@ -256,63 +280,70 @@ HRESULT KadroOcxObject::Run(Call&& call) {
 
 STDMETHODIMP KadroOcxObject::isInstalled(LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.isInstalled(); });
+  return Run("isInstalled", [&] { *result = control_.isInstalled(); });
 }
 
 STDMETHODIMP KadroOcxObject::setparm(BSTR aParm, BSTR aSplit, LONG aUseInternetFlagPassive, VARIANT* result) {
   KADROOA_CHECK_POINTER(result);
   ::VariantInit(result);
-  return Run([&] { control_.setparm(ToText(aParm), ToText(aSplit), aUseInternetFlagPassive); });
+  return Run(
+      "setparm", [&] { control_.setparm(ToText(aParm), ToText(aSplit), aUseInternetFlagPassive); }, aParm, aSplit,
+      aUseInternetFlagPassive);
 }
 
 STDMETHODIMP KadroOcxObject::getMoBanFile(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.getMoBanFile()); });
+  return Run("getMoBanFile", [&] { *result = ToBstr(control_.getMoBanFile()); });
 }
 
 STDMETHODIMP KadroOcxObject::getLocalFile(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.getLocalFile()); });
+  return Run("getLocalFile", [&] { *result = ToBstr(control_.getLocalFile()); });
 }
 
 STDMETHODIMP KadroOcxObject::setLocalFile(BSTR* asLocalFile, LONG* result) {
   KADROOA_CHECK_POINTER(asLocalFile);
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.setLocalFile(ToText(*asLocalFile)); });
+  return Run(
+      "setLocalFile", [&] { *result = control_.setLocalFile(ToText(*asLocalFile)); }, *asLocalFile);
 }
 
 STDMETHODIMP KadroOcxObject::getRemoteFile(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.getRemoteFile()); });
+  return Run("getRemoteFile", [&] { *result = ToBstr(control_.getRemoteFile()); });
 }
 
 STDMETHODIMP KadroOcxObject::getErrorMsg(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.getErrorMsg()); });
+  return Run("getErrorMsg", [&] { *result = ToBstr(control_.getErrorMsg()); });
 }
 
 STDMETHODIMP KadroOcxObject::getTiShiMsg(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.getTiShiMsg()); });
+  return Run("getTiShiMsg", [&] { *result = ToBstr(control_.getTiShiMsg()); });
 }
 
 STDMETHODIMP KadroOcxObject::getFile(BSTR* szremotefile, BSTR* asMobanFile, LONG* result) {
   KADROOA_CHECK_POINTER(szremotefile);
   KADROOA_CHECK_POINTER(asMobanFile);
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.getFile(ToText(*szremotefile), ToText(*asMobanFile)); });
+  return Run(
+      "getFile", [&] { *result = control_.getFile(ToText(*szremotefile), ToText(*asMobanFile)); }, *szremotefile,
+      *asMobanFile);
 }
 
 STDMETHODIMP KadroOcxObject::GetFileToFile(BSTR* rfilepath, BSTR* lfilepath, LONG* result) {
   KADROOA_CHECK_POINTER(rfilepath);
   KADROOA_CHECK_POINTER(lfilepath);
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.GetFileToFile(ToText(*rfilepath), ToText(*lfilepath)); });
+  return Run(
+      "GetFileToFile", [&] { *result = control_.GetFileToFile(ToText(*rfilepath), ToText(*lfilepath)); },
+      *rfilepath, *lfilepath);
 }
 
 STDMETHODIMP KadroOcxObject::saveFile(LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.saveFile(); });
+  return Run("saveFile", [&] { *result = control_.saveFile(); });
 }
 
 STDMETHODIMP KadroOcxObject::PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath, LONG* bDeleteLocalFile,
@@ -321,38 +352,45 @@ STDMETHODIMP KadroOcxObject::PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath
   KADROOA_CHECK_POINTER(sRemoteFilePath);
   KADROOA_CHECK_POINTER(bDeleteLocalFile);
   KADROOA_CHECK_POINTER(result);
-  return Run([&] {
-    const int32_t deleteLocalFile = *bDeleteLocalFile;
-    *result = control_.PutFile(ToText(*sLocalFilePath), ToText(*sRemoteFilePath), deleteLocalFile);
-  });
+  const LONG deleteLocalFile = *bDeleteLocalFile;
+  return Run(
+      "PutFile",
+      [&] { *result = control_.PutFile(ToText(*sLocalFilePath), ToText(*sRemoteFilePath), deleteLocalFile); },
+      *sLocalFilePath, *sRemoteFilePath, deleteLocalFile);
 }
 
 STDMETHODIMP KadroOcxObject::Dispose(LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.Dispose(); });
+  return Run("Dispose", [&] { *result = control_.Dispose(); });
 }
 
 STDMETHODIMP KadroOcxObject::GetAllRegValue(BSTR key, BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.GetAllRegValue(ToText(key))); });
+  return Run(
+      "GetAllRegValue", [&] { *result = ToBstr(control_.GetAllRegValue(ToText(key))); }, key);
 }
 
 STDMETHODIMP KadroOcxObject::OpenExefile(BSTR filepath, BSTR parm, LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = control_.OpenExefile(ToText(filepath), ToText(parm)); });
+  return Run(
+      "OpenExefile", [&] { *result = control_.OpenExefile(ToText(filepath), ToText(parm)); }, filepath, parm);
 }
 
 STDMETHODIMP KadroOcxObject::OpenExefileByReg(BSTR regkey, BSTR regValuename, BSTR parm, BSTR exefilename,
                                               LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] {
-    *result = control_.OpenExefileByReg(ToText(regkey), ToText(regValuename), ToText(parm), ToText(exefilename));
-  });
+  return Run(
+      "OpenExefileByReg",
+      [&] {
+        *result = control_.OpenExefileByReg(ToText(regkey), ToText(regValuename), ToText(parm), ToText(exefilename));
+      },
+      regkey, regValuename, parm, exefilename);
 }
 
 STDMETHODIMP KadroOcxObject::GetErr(LONG lErrorCode, BSTR serrormsg, BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run([&] { *result = ToBstr(control_.GetErr(lErrorCode, ToText(serrormsg))); });
+  return Run(
+      "GetErr", [&] { *result = ToBstr(control_.GetErr(lErrorCode, ToText(serrormsg))); }, lErrorCode, serrormsg);
 }
 
 #undef KADROOA_CHECK_POINTER
@@ -368,7 +406,25 @@ STDMETHODIMP KadroOcxObject::GetInterfaceSafetyOptions(REFIID riid, DWORD* suppo
 }
 
 STDMETHODIMP KadroOcxObject::SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) {
-  return IObjectSafety_SetInterfaceSafetyOptions(AsGuid(riid), mask, enabled);
+  const HRESULT hr = IObjectSafety_SetInterfaceSafetyOptions(AsGuid(riid), mask, enabled);
+  if (FAILED(hr) || (enabled & mask) == 0) return hr;
+  // Not safe for a page that the administrator's policy refuses.
+  return siteLock_.SafeForPage() ? hr : E_FAIL;
+}
+
+STDMETHODIMP KadroOcxObject::SetSite(IUnknown* site) {
+  site_ = Retained(site);
+  unique_com<IOleClientSite> clientSite;
+  embedding_.GetClientSite(clientSite.put());
+  siteLock_.SiteChanged(site_ || clientSite);
+  return S_OK;
+}
+
+STDMETHODIMP KadroOcxObject::GetSite(REFIID riid, void** site) {
+  if (site == nullptr) return E_POINTER;
+  *site = nullptr;
+  if (!site_) return E_FAIL;
+  return site_->QueryInterface(riid, site);
 }
 
 STDMETHODIMP KadroOcxObject::InterfaceSupportsErrorInfo(REFIID riid) {

@@ -1,16 +1,20 @@
 #pragma once
-// The COM object of the control: _KadroOcx (dual, dispatched through the type library), IObjectSafety and
-// ISupportErrorInfo over one KadroOcx on the Windows platform. Each method converts its arguments, calls the
-// control and converts the result; a run-time error reaches the caller as DISP_E_EXCEPTION.
+// The COM object of the control: _KadroOcx (dual, dispatched through the type library), IObjectSafety,
+// IObjectWithSite and ISupportErrorInfo over one KadroOcx on the Windows platform under the administrator's
+// policy for pages (SiteLock). Each method converts its arguments, calls the control and converts the result; a
+// run-time error, a refusal by the policy among them, reaches the caller as DISP_E_EXCEPTION.
 #include <optional>
+#include <string_view>
 #include <vector>
 
 // The control's headers before <windows.h>, whose macros (DeleteFile, MessageBox...) would rename their members.
 #include "control/KadroOcx.h"
+#include "host/windows/platform/SiteLock.h"
 #include "host/windows/platform/WindowsPlatform.h"
 
 #include <windows.h>
 #include <objsafe.h>
+#include <ocidl.h>
 #include <oleauto.h>
 
 #include "host/windows/Handles.h"
@@ -19,7 +23,7 @@
 
 namespace kadroo::windows {
 
-class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISupportErrorInfo {
+class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public IObjectWithSite, public ISupportErrorInfo {
  public:
   // Creates an object and asks it for `riid`.
   static HRESULT Create(REFIID riid, void** object);
@@ -59,6 +63,10 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISup
   STDMETHODIMP GetInterfaceSafetyOptions(REFIID riid, DWORD* supported, DWORD* enabled) override;
   STDMETHODIMP SetInterfaceSafetyOptions(REFIID riid, DWORD mask, DWORD enabled) override;
 
+  // IObjectWithSite: how a browser gives its site to a control that script created (new ActiveXObject).
+  STDMETHODIMP SetSite(IUnknown* site) override;
+  STDMETHODIMP GetSite(REFIID riid, void** site) override;
+
   // ISupportErrorInfo
   STDMETHODIMP InterfaceSupportsErrorInfo(REFIID riid) override;
 
@@ -76,15 +84,20 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public ISup
   KadroOcxObject& operator=(const KadroOcxObject&) = delete;
 
   const Method* FindMethod(DISPID id) const;
-  // Runs `call`, turning whatever it throws into the HRESULT of a run-time error, remembered for Invoke.
-  template <typename Call>
-  HRESULT Run(Call&& call);
+  // Runs the control's `method` through `call` once the site lock lets it have the arguments `given`, turning
+  // whatever either throws into the HRESULT of a run-time error, remembered for Invoke.
+  template <typename Call, typename... Given>
+  HRESULT Run(std::string_view method, Call&& call, Given... given);
+  // The address of the page that holds the control, from its client site or the site script gave it.
+  std::optional<Text> PageAddress();
   HRESULT Fail(const RuntimeError& error);
 
   LONG references_ = 1;
   unique_com<ITypeInfo> typeInfo_;
   std::vector<Method> methods_;
   WindowsPlatform platform_;
+  unique_com<IUnknown> site_;  // from IObjectWithSite::SetSite
+  SiteLock siteLock_;
   KadroOcx control_;
   // The interfaces a container uses (embedding, drawing, persistence, events), answering for this object.
   Embedding embedding_;

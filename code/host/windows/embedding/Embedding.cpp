@@ -78,12 +78,13 @@ class ConnectionPointList final : public IEnumConnectionPoints {
 }  // namespace
 
 Embedding::Embedding(IUnknown* outer, const CLSID& clsid, const IID& events, TypeInfoSource typeInfo,
-                     OwnerWindowChanged ownerChanged)
+                     OwnerWindowChanged ownerChanged, ClientSiteChanged siteChanged)
     : outer_(outer),
       clsid_(clsid),
       events_(events),
       typeInfo_(typeInfo),
       ownerChanged_(std::move(ownerChanged)),
+      siteChanged_(std::move(siteChanged)),
       extent_(PixelsToHimetric(LabelSize())) {}
 
 Embedding::~Embedding() {
@@ -141,6 +142,7 @@ STDMETHODIMP Embedding::SetClientSite(IOleClientSite* site) {
     if (FAILED(siteWindow->GetWindow(&window))) window = nullptr;
   }
   SiteWindowChanged(window);
+  if (siteChanged_) siteChanged_(site);
   return S_OK;
 }
 

@@ -29,12 +29,14 @@ class Embedding final : public IOleObject,
   // Called with the window that should own the control's message boxes: the site's window, or null once the
   // control has no site.
   using OwnerWindowChanged = std::function<void(HWND)>;
+  // Called when the container gives the control its client site or takes it away (null).
+  using ClientSiteChanged = std::function<void(IOleClientSite*)>;
   // Gives the type information of a class or interface from the control's type library.
   using TypeInfoSource = HRESULT (*)(REFGUID guid, ITypeInfo** info);
 
   // `clsid` is the control's class, `events` its (empty) default source interface.
   Embedding(IUnknown* outer, const CLSID& clsid, const IID& events, TypeInfoSource typeInfo,
-            OwnerWindowChanged ownerChanged);
+            OwnerWindowChanged ownerChanged, ClientSiteChanged siteChanged);
   ~Embedding();
   Embedding(const Embedding&) = delete;
   Embedding& operator=(const Embedding&) = delete;
@@ -160,6 +162,7 @@ class Embedding final : public IOleObject,
   IID events_;
   TypeInfoSource typeInfo_;
   OwnerWindowChanged ownerChanged_;
+  ClientSiteChanged siteChanged_;
   unique_com<IOleClientSite> site_;
   unique_com<IOleInPlaceSite> inPlaceSite_;
   unique_com<IOleAdviseHolder> adviseHolder_;

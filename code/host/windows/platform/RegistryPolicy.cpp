@@ -17,7 +17,9 @@ namespace kadroo::windows {
 namespace {
 
 std::wstring Wide(TextView text) { return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size()); }
-TextView View(const std::wstring& text) { return TextView(reinterpret_cast<const char16_t*>(text.data()), text.size()); }
+TextView View(const std::wstring& text) {
+  return TextView(reinterpret_cast<const char16_t*>(text.data()), text.size());
+}
 
 std::optional<std::wstring> FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return std::nullopt;
