@@ -84,7 +84,9 @@ void RegistryValue(std::ostream& out, std::string_view key, std::string_view nam
 
 void HostKeys(std::ostream& out) {
   for (const char* name : kHostNames) {
-    for (const auto& [key, manifest] : kHostKeys) RegistryValue(out, key + name, "", std::string("[#") + name + manifest + "]");
+    for (const auto& [key, manifest] : kHostKeys) {
+      RegistryValue(out, key + name, "", std::string("[#") + name + manifest + "]");
+    }
   }
 }
 
