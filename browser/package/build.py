@@ -111,6 +111,19 @@ def page_library(out):
         shutil.copy(os.path.join(BROWSER, "lib", name), out)
 
 
+def packed_extension(folder, url, der, ext_id, version, chromium_files, firefox_files):
+    """kadrooa.crx and its update.xml (which names it at `url`, the folder as the browsers will find it), and
+    kadrooa.xpi."""
+    write(os.path.join(folder, "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
+    write(os.path.join(folder, "kadrooa.xpi"), zip_bytes(firefox_files))
+    write(os.path.join(folder, "update.xml"),
+          "<?xml version='1.0' encoding='UTF-8'?>\n"
+          "<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>\n"
+          f"  <app appid='{ext_id}'>\n"
+          f"    <updatecheck codebase='{url}kadrooa.crx' version='{version}' />\n"
+          "  </app>\n</gupdate>\n")
+
+
 # Where the Windows installer puts the extension when the administrator asks for the browsers' policies.
 WINDOWS_EXTENSION_URL = "file:///C:/Program%20Files/KadroOA/extension/"
 
@@ -129,14 +142,8 @@ def windows_side(out):
                 "type": "stdio"}
         write_json(os.path.join(out, name + ".json"), dict(host, allowed_origins=[f"chrome-extension://{ext_id}/"]))
         write_json(os.path.join(out, name + ".firefox.json"), dict(host, allowed_extensions=[GECKO_ID]))
-    write(os.path.join(out, "extension", "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
-    write(os.path.join(out, "extension", "kadrooa.xpi"), zip_bytes(firefox_files))
-    write(os.path.join(out, "extension", "update.xml"),
-          "<?xml version='1.0' encoding='UTF-8'?>\n"
-          "<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>\n"
-          f"  <app appid='{ext_id}'>\n"
-          f"    <updatecheck codebase='{WINDOWS_EXTENSION_URL}kadrooa.crx' version='{version}' />\n"
-          "  </app>\n</gupdate>\n")
+    packed_extension(os.path.join(out, "extension"), WINDOWS_EXTENSION_URL, der, ext_id, version, chromium_files,
+                     firefox_files)
     write(os.path.join(out, "ids"), f"{ext_id} {GECKO_ID} {WINDOWS_EXTENSION_URL}\n")
 
 
@@ -157,14 +164,8 @@ def main():
     root = os.path.join(out, "deb")
     share = root + SHARE
     page_library(os.path.join(share, "lib"))
-    write(os.path.join(share, "extension", "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
-    write(os.path.join(share, "extension", "kadrooa.xpi"), zip_bytes(firefox_files))
-    write(os.path.join(share, "extension", "update.xml"),
-          "<?xml version='1.0' encoding='UTF-8'?>\n"
-          "<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>\n"
-          f"  <app appid='{ext_id}'>\n"
-          f"    <updatecheck codebase='file://{SHARE}/extension/kadrooa.crx' version='{version}' />\n"
-          "  </app>\n</gupdate>\n")
+    packed_extension(os.path.join(share, "extension"), f"file://{SHARE}/extension/", der, ext_id, version,
+                     chromium_files, firefox_files)
     # The unpacked extensions too, for a developer's --load-extension.
     for browser, files in (("chromium", chromium_files), ("firefox", firefox_files)):
         for name, data in files:

@@ -12,12 +12,6 @@
 namespace kadroo {
 namespace {
 
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 // The 8 groups of an IPv6 address written in any of its forms ("::", an IPv4 tail), in full and in lower case;
 // nullopt when the text is no IPv6 address.
 std::optional<std::string> FullIpv6(std::string_view text) {
@@ -92,7 +86,7 @@ std::optional<std::string> FullIpv6(std::string_view text) {
 
 std::string ComparableHost(std::string_view host) {
   if (auto full = FullIpv6(host)) return *full;
-  return Lower(host);
+  return AsciiLower(host);
 }
 
 std::vector<TextView> Components(TextView path) {
@@ -115,6 +109,12 @@ bool WithinFolder(std::string_view path, std::string_view folder) {
 }
 
 }  // namespace
+
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return out;
+}
 
 std::optional<FtpServerTarget> ParseFtpServerEntry(std::string_view entry) {
   FtpServerTarget target;

@@ -1,15 +1,11 @@
 #include "safety/PageOrigin.h"
 
+#include "safety/BridgePolicy.h"
+
 #include <cctype>
 
 namespace kadroo {
 namespace {
-
-std::string Lower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
 
 int DefaultPort(const std::string& scheme) {
   if (scheme == "http" || scheme == "ws") return 80;
@@ -33,7 +29,7 @@ std::optional<std::string> OriginOfUrl(std::string_view url) {
       return std::nullopt;
     }
   }
-  const std::string scheme = Lower(url.substr(0, colon));
+  const std::string scheme = AsciiLower(url.substr(0, colon));
   // Other schemes (file:, about:, res:, javascript:...) give a page an opaque origin, which no policy can list.
   if (DefaultPort(scheme) < 0) return std::nullopt;
   const auto separator = [](char c) { return c == '/' || c == '\\'; };
@@ -64,7 +60,7 @@ std::optional<std::string> OriginOfUrl(std::string_view url) {
       return std::nullopt;
     }
   }
-  std::string origin = scheme + "://" + Lower(host);
+  std::string origin = scheme + "://" + AsciiLower(host);
   if (!port.empty()) {
     long number = 0;
     for (char c : port) {
