@@ -3,6 +3,7 @@
 // the local files a transfer reads and writes. Every call returns 0 or the code WinINet would have left (12002
 // when a deadline passed, 12029 when a connection could not be made, 12030/12031 when one broke, 2/5/112... for a
 // local file), so that the engine records the same codes on every host.
+#include <array>
 #include <chrono>
 #include <cstddef>
 #include <cstdint>
@@ -15,6 +16,7 @@
 namespace kadroo::ftp {
 
 using Clock = std::chrono::steady_clock;
+using Fingerprint = std::array<uint8_t, 32>;
 using Deadline = Clock::time_point;
 
 // One end of a connection, as text: "127.0.0.1", "::1".
@@ -56,6 +58,29 @@ class Listener {
   virtual int32_t Accept(Stream& control, Deadline deadline, std::unique_ptr<Stream>& out) = 0;
 };
 
+// What TLS one FTP session must have (explicit FTPS: AUTH TLS, PBSZ 0, PROT P before the user name is sent).
+struct TlsDemand {
+  std::string host;  // as the page gave it, without brackets: the certificate must name it
+  // The administrator's pin of the server certificate's SHA-256 digest: where given, it alone decides, and
+  // neither the trust store nor the name is consulted.
+  std::optional<Fingerprint> pin;
+};
+
+// The TLS of one FTP session: its control connection and every data connection it opens.
+class TlsSession {
+ public:
+  virtual ~TlsSession() = default;
+  // Replaces `stream` (the control connection, just after 234) by a TLS stream over it, once the handshake is
+  // done and the certificate checked: 12045 an unknown authority, 12038 another name, 12037 expired or not yet
+  // valid, 12169 another pinned fingerprint or another fault of the certificate, 12044 a client certificate
+  // wanted, 12157 any other failure of the handshake.
+  virtual int32_t SecureControl(std::unique_ptr<Stream>& stream, Deadline deadline) = 0;
+  // The same for a data connection (after the server's 150, in either mode; we are the TLS client in both): it
+  // resumes the session of the control connection, taking the newest ticket the server sent, as servers that
+  // require reuse check. Its Shutdown sends close_notify before the socket closes.
+  virtual int32_t SecureData(std::unique_ptr<Stream>& stream, Deadline deadline) = 0;
+};
+
 // Opens connections.
 class Network {
  public:
@@ -69,6 +94,8 @@ class Network {
                           std::unique_ptr<Stream>& out) = 0;
   // Listens on `local`'s address (its port is ignored: the system picks one).
   virtual int32_t Listen(const Endpoint& local, std::unique_ptr<Listener>& out) = 0;
+  // The TLS for a session to `demand.host`; 12157 where the host has none.
+  virtual int32_t StartTls(const TlsDemand& demand, std::unique_ptr<TlsSession>& out) = 0;
 };
 
 // An open local file.
