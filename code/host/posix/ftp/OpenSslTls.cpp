@@ -86,12 +86,19 @@ class TlsStream final : public PosixStream {
     return r == -SSL_ERROR_SYSCALL && errno ? ErrorFromSocket(errno) : ERROR_INTERNET_CONNECTION_ABORTED;
   }
 
-  // close_notify, then the socket's own end; the server's close_notify is not waited for.
+  // close_notify, then the socket's own end, then what the server still sends (a session ticket, its own
+  // close_notify) until it closes: closing a socket with unread bytes would reset the connection, and the server
+  // would count the upload as broken.
   int32_t Shutdown(Deadline deadline) override {
     int32_t waitError = 0;
     const int r = Drive(ssl_, fd(), deadline, [&] { return SSL_shutdown(ssl_) >= 0 ? 1 : -1; }, waitError);
     if (r < 0) return waitError ? waitError : ERROR_INTERNET_CONNECTION_ABORTED;
-    return inner_->Shutdown(deadline);
+    if (int32_t err = inner_->Shutdown(deadline)) return err;
+    char buffer[4096];
+    for (size_t got = 1; got > 0;) {
+      if (inner_->Read(buffer, sizeof buffer, deadline, got)) break;
+    }
+    return 0;
   }
 
   Endpoint Peer() const override { return inner_->Peer(); }
