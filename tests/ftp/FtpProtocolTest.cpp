@@ -255,7 +255,9 @@ TEST(FtpTlsSettings, DemandsAsWritten) {
       {R"({"servers": {"ftp.example.org": {}}})", "ftp.example.org", 2121, false, false, {}},
       {R"({"servers": {"10.1.2.3:2121": {"sha256": "AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:)"
        R"(AA:AA:AA:AA:AA:AA:AA:AA:AA:AA"}}})", "10.1.2.3", 2121, false, true, aa},
-      {R"({"servers": {"[::1]": {"sha256": ")" "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa" R"("}}})",
+      {R"({"servers": {"[::1]": {"sha256": ")"
+       "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa"
+       R"("}}})",
        "0:0::1", 21, false, true, aa},
       // Unusable: TLS for every server, no pin.
       {"not json", "ftp.example.org", 21, true, true, {}},
