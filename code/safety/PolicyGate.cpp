@@ -3,6 +3,7 @@
 #include <algorithm>
 
 #include "control/KadroOcx.h"
+#include "control/ScriptedInterface.h"
 
 namespace kadroo {
 namespace {
@@ -18,33 +19,44 @@ PolicyGate::PolicyGate(SitePolicy site, PathResolver& paths, LocalFiles& files, 
 
 void PolicyGate::BeforeCall(std::string_view method, const std::vector<CallArgument>& args,
                             const Platform& platform) {
-  if (method == "setparm") {
-    // Where the control will connect, found by the control's own reading of the parameter string.
-    Platform scratchPlatform = platform;
-    KadroOcx scratch(scratchPlatform);
-    scratch.setparm(TextAt(args, 0), TextAt(args, 1), std::get<int32_t>(args.at(2)));
-    const Text& server = scratch.state().sServer;
-    const auto target = ConnectionTarget(server);
-    if (target && !AllowsFtpServer(site_, *target)) {
-      throw PolicyRefusal{"ftpServer", target->host.empty() ? ToUtf8Lossy(server) : Describe(*target)};
+  const ScriptedMethod* entry = FindScriptedMethod(method);
+  if (!entry || entry->arity != args.size()) throw PolicyRefusal{"method", std::string(method)};
+  call_ = entry;
+  for (size_t i = 0; i < entry->arity; ++i) {
+    switch (entry->parameters[i].target) {
+      case PolicyTarget::kNone: break;
+      case PolicyTarget::kLocalPathUnlessEmpty:
+        if (TextAt(args, i).empty()) break;
+        [[fallthrough]];
+      case PolicyTarget::kLocalPath: CheckLocalPath(TextAt(args, i)); break;
+      case PolicyTarget::kRegistryKey: CheckRegistryKey(TextAt(args, i)); break;
+      case PolicyTarget::kParmServer: CheckParmServer(args, i, platform); break;
+      case PolicyTarget::kProgram: break;  // the one the call would start, when it is about to start
     }
-  } else if (method == "GetFileToFile") {
-    CheckLocalPath(TextAt(args, 1));
-  } else if (method == "PutFile") {
-    if (const Text& local = TextAt(args, 0); !local.empty()) CheckLocalPath(local);
-  } else if (method == "setLocalFile") {
-    CheckLocalPath(TextAt(args, 0));
-  } else if (method == "GetAllRegValue") {
-    CheckRegistryKey(TextAt(args, 0));
-  } else if (method == "OpenExefileByReg") {
-    CheckRegistryKey(TextAt(args, 0));
-    checkProgram_ = true;
-  } else if (method == "OpenExefile") {
-    checkProgram_ = true;
   }
 }
 
-void PolicyGate::AfterCall() { checkProgram_ = false; }
+void PolicyGate::AfterCall() { call_ = nullptr; }
+
+// Where the control will connect, found by the control's own reading of the parameter string.
+void PolicyGate::CheckParmServer(const std::vector<CallArgument>& args, size_t i, const Platform& platform) {
+  Platform scratchPlatform = platform;
+  KadroOcx scratch(scratchPlatform);
+  scratch.setparm(TextAt(args, i), TextAt(args, i + 1), std::get<int32_t>(args.at(i + 2)));
+  const Text& server = scratch.state().sServer;
+  const auto target = ConnectionTarget(server);
+  if (target && !AllowsFtpServer(site_, *target)) {
+    throw PolicyRefusal{"ftpServer", target->host.empty() ? ToUtf8Lossy(server) : Describe(*target)};
+  }
+}
+
+bool PolicyGate::NamesProgram() const {
+  if (!call_) return false;
+  for (size_t i = 0; i < call_->arity; ++i) {
+    if (call_->parameters[i].target == PolicyTarget::kProgram) return true;
+  }
+  return false;
+}
 
 void PolicyGate::CheckLocalPath(TextView path) {
   const auto resolved = paths_.ResolvePath(path);
@@ -80,12 +92,12 @@ std::optional<Text> PolicyGate::GetTempFileName(TextView dir, TextView prefix) {
 }
 
 int32_t PolicyGate::PathFileExists(TextView path) {
-  if (checkProgram_) CheckProgram(path);
+  if (NamesProgram()) CheckProgram(path);
   return processes_.PathFileExists(path);
 }
 
 void PolicyGate::StartProcess(TextView application, TextView commandLine, int32_t showState) {
-  if (checkProgram_) CheckProgram(application);
+  if (NamesProgram()) CheckProgram(application);
   processes_.StartProcess(application, commandLine, showState);
 }
 

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "control/Platform.h"
+#include "control/ScriptedInterface.h"
 #include "desktop/Processes.h"
 #include "safety/BridgePolicy.h"
 
@@ -34,8 +35,9 @@ class PolicyGate final : public LocalFiles, public Processes {
   PolicyGate(const PolicyGate&) = delete;
   PolicyGate& operator=(const PolicyGate&) = delete;
 
-  // Before a method of the control runs, with its arguments in order. `platform` is the one the control runs
-  // on: setparm is checked by a scratch control on it, which reads the parameter string as the real one will.
+  // Before a method of the control runs, with its arguments in order: checks each target its entry in the
+  // scripted interface names, and refuses a method the interface does not know. `platform` is the one the control
+  // runs on: a parameter string's server is found by a scratch control on it, which reads it as the real one will.
   void BeforeCall(std::string_view method, const std::vector<CallArgument>& args, const Platform& platform);
   void AfterCall();
 
@@ -51,6 +53,8 @@ class PolicyGate final : public LocalFiles, public Processes {
   void StartProcess(TextView application, TextView commandLine, int32_t showState) override;
 
  private:
+  bool NamesProgram() const;
+  void CheckParmServer(const std::vector<CallArgument>& args, size_t i, const Platform& platform);
   void CheckLocalPath(TextView path);
   void CheckRegistryKey(TextView key);
   void CheckProgram(TextView path);
@@ -60,7 +64,7 @@ class PolicyGate final : public LocalFiles, public Processes {
   LocalFiles& files_;
   Processes& processes_;
   std::vector<std::string> temporaryFiles_;  // resolved; a page may name them although they lie outside its folders
-  bool checkProgram_ = false;                // while a call that starts a program runs
+  const ScriptedMethod* call_ = nullptr;      // the method that runs
 };
 
 }  // namespace kadroo
