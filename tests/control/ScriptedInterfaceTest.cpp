@@ -8,7 +8,7 @@
 
 #include "control/ScriptedInterface.h"
 #include "host/posix/PosixPaths.h"
-#include "safety/PolicyGate.h"
+#include "policy/PolicySession.h"
 #include "support/FakePlatform.h"
 
 namespace kadroo {
@@ -93,7 +93,9 @@ TEST(ScriptedInterfaceTest, TheGateRefusesWhatTheInterfaceDoesNotKnowWithNothing
   posix::PosixPaths paths(fake.codePage);
   SitePolicy everything{.ftpServers = {{"127.0.0.1", 21}}, .programs = {"/bin/sh"},
                         .registryKeys = {u"HKEY_LOCAL_MACHINE"}, .localFolders = {"/"}};
-  PolicyGate gate(everything, paths, fake.files, fake.processes);
+  PolicyLoad policy{.status = PolicyLoad::Status::kLoaded, .policy = {.sites = {{"https://oa", everything}}}};
+  PolicySession gate(fake.platform, paths);
+  ASSERT_TRUE(gate.Open(policy, "https://oa"));
   const struct {
     const char* method;
     std::vector<CallArgument> args;
@@ -104,14 +106,14 @@ TEST(ScriptedInterfaceTest, TheGateRefusesWhatTheInterfaceDoesNotKnowWithNothing
   };
   for (const auto& call : kUnknown) {
     try {
-      gate.BeforeCall(call.method, call.args, fake.platform);
+      gate.BeforeCall(call.method, call.args);
       ADD_FAILURE() << call.method << " was let through";
     } catch (const PolicyRefusal& refusal) {
       EXPECT_EQ(refusal.refused + " " + refusal.target, std::string("method ") + call.method);
     }
     gate.AfterCall();
   }
-  gate.BeforeCall("OpenExefile", {Text(u"/bin/sh"), Text(u"")}, fake.platform);  // a known one goes on
+  gate.BeforeCall("OpenExefile", {Text(u"/bin/sh"), Text(u"")});  // a known one goes on
   gate.AfterCall();
   EXPECT_TRUE(fake.ftp.log.empty() && fake.files.files.empty() && fake.processes.applications.empty());
 }

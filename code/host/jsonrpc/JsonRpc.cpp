@@ -1,6 +1,5 @@
 #include "host/jsonrpc/JsonRpc.h"
 
-#include "safety/BridgePolicy.h"
 #include "safety/ObjectSafety.h"
 #include "control/ScriptedInterface.h"
 
@@ -295,8 +294,7 @@ std::optional<json> Server::HandleRequest(const json& request) {
       response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, arguments)}};
     } catch (const PolicyRefusal& refusal) {
       const json data = {{"refused", refusal.refused}, {"target", refusal.target}};
-      response = ErrorResponse(id, kRefusedByPolicy, "Refused by the administrator's policy: " + refusal.refused +
-                                                         " " + refusal.target, &data);
+      response = ErrorResponse(id, kRefusedByPolicy, RefusalText(refusal), &data);
     } catch (...) {
       const RuntimeError error = ToRuntimeError(std::current_exception());
       const json data = {{"number", error.number()}};

@@ -27,8 +27,8 @@ void FreeExcepInfo(EXCEPINFO& info) {
 const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
 
 // A method's argument as the site lock checks it.
-SiteLock::Argument AsArgument(BSTR text) { return ToText(text); }
-SiteLock::Argument AsArgument(LONG number) { return static_cast<int32_t>(number); }
+CallArgument AsArgument(BSTR text) { return ToText(text); }
+CallArgument AsArgument(LONG number) { return static_cast<int32_t>(number); }
 
 // The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
 // its variables): each is converted to the parameter's type for the call only. The control never assigns to
@@ -261,8 +261,12 @@ std::optional<Text> KadroOcxObject::PageAddress() {
 template <typename Call, typename... Given>
 HRESULT KadroOcxObject::Run(std::string_view method, Call&& call, Given... given) {
   try {
-    siteLock_.BeforeCall(method, {AsArgument(given)...});
-    call();
+    try {
+      siteLock_.BeforeCall(method, {AsArgument(given)...});
+      call();
+    } catch (const PolicyRefusal& refusal) {
+      throw RefusalError(refusal);  // run-time error 70, in the words the bridge uses
+    }
     siteLock_.AfterCall();
     return S_OK;
   } catch (...) {
