@@ -16,7 +16,7 @@
 namespace kadroo::ftp {
 
 using Clock = std::chrono::steady_clock;
-using Fingerprint = std::array<uint8_t, 32>;
+using Fingerprint = std::array<uint8_t, 32>;  // SHA-256
 using Deadline = Clock::time_point;
 
 // One end of a connection, as text: "127.0.0.1", "::1".
