@@ -189,7 +189,7 @@ class Bridge final : public UserPrompt, public TransferObserver {
     if (policy.status == PolicyLoad::Status::kRefused) Note("policy refused, every site is refused: " + policy.problem);
     auto session = std::make_unique<Session>(*this);
     if (!session->policy.Open(policy, origin.get<std::string>())) {
-      const json data = {{"refused", "origin"}, {"target", origin}};
+      const json data = {{"refused", "origin"}, {"target", origin}, {"policy", policy.place}};
       channel_.Write(ErrorResponse(id, kRefusedByPolicy, RefusalText(session->policy.refusal()), &data));
       return false;
     }
