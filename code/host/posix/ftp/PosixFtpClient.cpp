@@ -37,7 +37,7 @@ PosixFtpClient::PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTime
 }
 
 PosixFtpClient::~PosixFtpClient() {
-  while (!handles_.entries().empty()) Close(handles_.entries().begin()->first);
+  for (Handle handle : handles_.Select([](const auto&) { return true; })) Close(handle);
 }
 
 PosixFtpClient::Object* PosixFtpClient::Lookup(Handle handle, Object::Kind kind) {
@@ -61,11 +61,10 @@ void PosixFtpClient::Close(Handle handle) {
   handles_.Remove(handle);
   switch (object->kind) {
     case Object::Kind::Session: {
-      std::vector<Handle> children;
-      for (auto& [h, o] : handles_.entries()) {
-        if (o->kind == Object::Kind::Connection && o->parent == handle) children.push_back(h);
-      }
-      for (Handle h : children) Close(h);
+      const auto connection = [handle](const auto& o) {
+        return o->kind == Object::Kind::Connection && o->parent == handle;
+      };
+      for (Handle h : handles_.Select(connection)) Close(h);
       break;
     }
     case Object::Kind::Connection:
@@ -88,13 +87,13 @@ Handle PosixFtpClient::InternetOpen(TextView, uint32_t, TextView, TextView, uint
 Handle PosixFtpClient::InternetConnect(Handle session, TextView server, uint16_t port, TextView user,
                                        TextView password, uint32_t service, uint32_t flags, uintptr_t) {
   if (!Lookup(session, Object::Kind::Session)) return 0;
-  if (service != INTERNET_SERVICE_FTP || user.empty()) return Finish(lastError_, ERROR_INVALID_PARAMETER, Handle{0});
+  if (service != INTERNET_SERVICE_FTP || user.empty()) return Refuse(lastError_, ERROR_INVALID_PARAMETER, Handle{0});
   std::string host, wireUser, wirePassword;
   for (auto [text, out] : {std::pair{server, &host}, {user, &wireUser}, {password, &wirePassword}}) {
     if (!ToAnsiArgument(lastError_, codePage_, text, LineBreaks::kRefused, *out)) return 0;
   }
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  if (host.empty()) return Finish(lastError_, ERROR_INTERNET_NAME_NOT_RESOLVED, Handle{0});
+  if (host.empty()) return Refuse(lastError_, ERROR_INTERNET_NAME_NOT_RESOLVED, Handle{0});
 
   auto c = std::make_unique<ControlConnection>(flags, timeouts_);
   if (int32_t err = c->Open(host, port)) return Finish(lastError_, err, Handle{0});
@@ -178,7 +177,7 @@ bool PosixFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote,
   Fd file(::open(source->c_str(), O_RDONLY | O_CLOEXEC));
   if (!file) return Finish(lastError_, ErrorFromErrno(errno), false);
   struct stat st;
-  if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return Finish(lastError_, ERROR_ACCESS_DENIED, false);
+  if (::fstat(file.get(), &st) != 0 || S_ISDIR(st.st_mode)) return Refuse(lastError_, ERROR_ACCESS_DENIED, false);
 
   ControlConnection::DataChannel channel;
   ftp::Reply started;
