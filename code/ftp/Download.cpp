@@ -40,6 +40,9 @@ int32_t KadroOcx::DownloadFile() {
   if (sLocalFile.empty()) return Fail(u"无本地文件名参数");
   if (hConnect <= 0) return Fail(u"服务器未连接");
   RunFtpQuitScript();
+  // Looked at before the transfer: a version saved in between then shows as a change at the next upload and is
+  // kept, where a look after the transfer would hide it.
+  const ServerFileState fetched = ReadServerState(sRemoteFile, true, true);
 
   auto transfer = [&] {
     return platform_.ftp.FtpGetFile(hConnect, sRemoteFile, sLocalFile, false, 0,
@@ -95,6 +98,11 @@ int32_t KadroOcx::DownloadFile() {
 
   sLastLocalFile = sLocalFile;
   tLastLocalFind = local;
+  if (fetched.Known()) {
+    known_[ServerKey(sRemoteFile)] = fetched;
+  } else {
+    known_.erase(ServerKey(sRemoteFile));
+  }
   return 1;
 }
 

@@ -67,6 +67,9 @@ void PolicyGate::CheckProgram(TextView path) {
 bool PolicyGate::DeleteFile(TextView path) { return files_.DeleteFile(path); }
 Handle PolicyGate::FindFirstFile(TextView path, FindData& record) { return files_.FindFirstFile(path, record); }
 void PolicyGate::FindClose(Handle search) { files_.FindClose(search); }
+bool PolicyGate::ReadFile(TextView path, const std::function<void(std::string_view)>& piece) {
+  return files_.ReadFile(path, piece);
+}
 Text PolicyGate::GetTempPath() { return files_.GetTempPath(); }
 Text PolicyGate::QuitScriptPath() { return files_.QuitScriptPath(); }
 void PolicyGate::WriteTextFile(TextView path, TextView line) { files_.WriteTextFile(path, line); }

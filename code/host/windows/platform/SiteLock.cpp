@@ -101,6 +101,9 @@ Processes& SiteLock::processes() {
 bool SiteLock::DeleteFile(TextView path) { return files().DeleteFile(path); }
 Handle SiteLock::FindFirstFile(TextView path, FindData& record) { return files().FindFirstFile(path, record); }
 void SiteLock::FindClose(Handle search) { files().FindClose(search); }
+bool SiteLock::ReadFile(TextView path, const std::function<void(std::string_view)>& piece) {
+  return files().ReadFile(path, piece);
+}
 Text SiteLock::GetTempPath() { return files().GetTempPath(); }
 std::optional<Text> SiteLock::GetTempFileName(TextView dir, TextView prefix) {
   return files().GetTempFileName(dir, prefix);

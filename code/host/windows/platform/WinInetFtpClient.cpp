@@ -1,5 +1,6 @@
 #include "host/windows/platform/WinInetFtpClient.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "host/windows/platform/AnsiCodePage.h"
@@ -266,6 +267,28 @@ bool WinInetFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
   std::string path;
   if (!ToAnsiArgument(lastError_, codePage_, directory, LineBreaks::kRefused, path)) return false;
   return Recorded(lastError_, ::FtpCreateDirectoryA(connection, path.c_str()));
+}
+
+bool WinInetFtpClient::FtpCommand(Handle connect, TextView command, Text& response) {
+  response.clear();
+  HINTERNET connection = Lookup(connect);
+  if (!connection) return false;
+  std::string line;
+  if (!ToAnsiArgument(lastError_, codePage_, command, LineBreaks::kRefused, line)) return false;
+  const BOOL ok = ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, line.c_str(), 0, nullptr);
+  const int32_t error = ok ? 0 : LastWin32Error();
+  // Wine keeps only the last line of a reply here; Windows keeps all of them.
+  DWORD code = 0;
+  DWORD length = 0;
+  ::InternetGetLastResponseInfoA(&code, nullptr, &length);
+  std::string text(length + 1, '\0');
+  length = static_cast<DWORD>(text.size());
+  if (length > 1 && ::InternetGetLastResponseInfoA(&code, text.data(), &length)) {
+    text.resize(std::min<size_t>(length, text.size()));
+    response = codePage_.FromAnsi(text.substr(0, text.find('\0')));
+  }
+  lastError_.code = error;
+  return ok != FALSE;
 }
 
 bool WinInetFtpClient::InternetCloseHandle(Handle handle) {
