@@ -6,6 +6,7 @@
 #   ftp_server_start NAME ROOT  starts server NAME for a local user of its own whose home is ROOT (created if
 #                               missing, chowned to the user) on a free port, and waits for its greeting. Sets
 #                               FTP_SERVER_PORT, FTP_SERVER_USER, FTP_SERVER_PASS and FTP_SERVER_VERSION.
+#                               KADROOA_PROFTPD_DIGEST=1 loads proftpd's mod_digest (HASH, XSHA256, ...).
 #   ftp_server_stop             stops it (its whole process group) and removes the user and every file it wrote
 #                               outside ROOT. Safe to call twice and from a trap.
 #
@@ -156,6 +157,10 @@ PassivePorts ${range% *} ${range#* }
 AllowOverwrite on
 Umask 022
 EOF
+      # mod_digest (in proftpd-core) offers HASH, XSHA256 and the like where asked: KADROOA_PROFTPD_DIGEST=1.
+      if [ "${KADROOA_PROFTPD_DIGEST:-0}" = 1 ]; then
+        printf 'LoadModule mod_digest.c\nDigestEngine on\n' >>"$_FTP_SERVER_STATE/proftpd.conf"
+      fi
       setsid /usr/bin/python3 "$inetd" 127.0.0.1 "$FTP_SERVER_PORT" "$_FTP_SERVER_STATE/inetd.log" \
         "$dir/root/usr/sbin/proftpd" -c "$_FTP_SERVER_STATE/proftpd.conf" </dev/null >/dev/null 2>&1 &
       ;;
