@@ -29,7 +29,7 @@ GiB = 1 << 30
 SMALL_SIZE = 100 * MiB  # kadrooa's peak RSS at this size is compared with the full size: it must not grow
 EDIT_SIZE = 10 * 1024
 EDIT_WARMUP_CYCLES = 20
-EDIT_CLIENTS = ("kadrooa", "ftplib", "curl")
+EDIT_CLIENTS = ("kadrooa", "kadrooa-before", "ftplib", "curl")
 EDIT_PEERS = ("ftplib", "curl")
 STALL_SECONDS = 0.030  # a wait on the network longer than this in one cycle is a stall
 TRANSFER_METHODS = ("GetFileToFile", "PutFile", "getFile", "saveFile")
@@ -60,6 +60,9 @@ class Config:
         self.server = os.environ.get("FTP_SERVER_VERSION", "vsftpd")
         self.iperf_port = int(os.environ.get("IPERF_PORT") or 0)
         self.kadrooa = os.environ["KADROOA"]
+        # Another build of the host (say, of the commit before a change) whose edit cycle runs beside this one's.
+        self.kadrooa_before = os.environ.get("KADROOA_BEFORE") or None
+        self.kadrooa_before_revision = os.environ.get("KADROOA_BEFORE_REVISION", "")
         ids = pwd.getpwnam(self.user)
         self.uid, self.gid = ids.pw_uid, ids.pw_gid
 
@@ -727,7 +730,10 @@ class Bench:
             state[client] = first
         counter = {client: 0 for client in EDIT_CLIENTS}
         cells = (["kadrooa"] if self.kadrooa_can("getFile", "saveFile") else []) + list(EDIT_PEERS)
-        loops = {"kadrooa": self.edit_kadrooa, "ftplib": self.edit_ftplib, "curl": self.edit_curl}
+        if cfg.kadrooa_before and "kadrooa" in cells:
+            cells.insert(1, "kadrooa-before")
+        loops = {"kadrooa": self.edit_kadrooa, "ftplib": self.edit_ftplib, "curl": self.edit_curl,
+                 "kadrooa-before": lambda t, c, v: self.edit_kadrooa(t, c, v, before=True)}
 
         def one(client, cycles):
             counter[client] += 1
@@ -762,17 +768,19 @@ class Bench:
         st = os.stat(path)
         os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns + 1_000_000_000))
 
-    def edit_kadrooa(self, template, current, versions):
+    def edit_kadrooa(self, template, current, versions, before=False):
         """One kadrooa process, one JSON-RPC session: setparm, getFile, getLocalFile, rewrite, saveFile per
-        cycle. Gives the loop's seconds, without the checks, and the document's last version."""
+        cycle. Gives the loop's seconds, without the checks, and the document's last version. `before`: the
+        other build of --kadrooa-before, on a document of its own."""
         cfg = self.cfg
-        session = Session(cfg, len(versions))
+        document = "edit/kadrooa-before.doc" if before else "edit/kadrooa.doc"
+        session = Session(cfg, len(versions), cfg.kadrooa_before if before else None)
         try:
             checking = 0.0
             start = time.perf_counter()
             for content in versions:
                 session.call("setparm", setparm_params(cfg, "passive"))
-                result = session.call("getFile", ["edit/kadrooa.doc", "edit/template.dot"])
+                result = session.call("getFile", [document, "edit/template.dot"])
                 if result != 1:
                     raise Failure(f"kadrooa getFile answered {result}: {session.call('getErrorMsg', [])!r}")
                 local = session.call("getLocalFile", [])
@@ -964,6 +972,7 @@ class Bench:
             if k and p:
                 ratios[peer] = [k[i] / p[i] for i in range(min(len(k), len(p)))]
         rows = (("kadrooa", "kadrooa: setparm, getFile, rewrite, saveFile (one JSON-RPC session)"),
+                ("kadrooa-before", "kadrooa, the build of --kadrooa-before"),
                 ("ftplib", "Python ftplib: same FTP commands, 3 connections"),
                 ("curl", "libcurl (pycurl): same FTP commands, 3 connections"))
         for client, name in rows:
@@ -986,6 +995,14 @@ class Bench:
                                       f"{median(ratios[best]):.2f}x {best}"))
         else:
             self.targets.append((False, "edit cycle: ≤ 1.0x the better of ftplib and curl per cycle — no figure"))
+        before = self.edit.get("kadrooa-before", [])
+        if k and before:
+            change = [k[i] / before[i] for i in range(min(len(k), len(before)))]
+            self.emit(f"kadrooa against the build of --kadrooa-before ({cfg.kadrooa_before_revision or '?'}), "
+                      f"{f2(median(before))} ms/cycle: {ratio_text(change)}, median of per-run ratios")
+            self.emit()
+            self.targets.append((median(change) <= 1.05, f"edit cycle: ≤ 1.05x the build of --kadrooa-before — "
+                                                         f"{median(change):.3f}x"))
         stalls = self.stalls
         if stalls:
             self.emit(f"Waits over {STALL_SECONDS * 1000:.0f} ms on the network in one kadrooa cycle under strace "
@@ -1132,9 +1149,9 @@ class Bench:
 class Session:
     """A kadrooa process answering JSON-RPC requests one line at a time; killed if it outlives its deadline."""
 
-    def __init__(self, cfg, cycles):
+    def __init__(self, cfg, cycles, program=None):
         self.errors = open(os.path.join(cfg.work, "kadrooa-session.stderr"), "wb")
-        self.process = subprocess.Popen([cfg.kadrooa], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        self.process = subprocess.Popen([program or cfg.kadrooa], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=self.errors, env=kadrooa_env(cfg), start_new_session=True)
         _live.add(self.process)
         self.next_id = 0
