@@ -1,5 +1,8 @@
 #include "ftp/Sha256.h"
 
+#include <algorithm>
+#include <cstring>
+
 namespace kadroo {
 namespace {
 
@@ -22,8 +25,20 @@ Sha256::Sha256()
 
 void Sha256::Update(std::string_view bytes) {
   length_ += bytes.size();
-  for (char c : bytes) {
-    buffer_[buffered_++] = static_cast<unsigned char>(c);
+  const auto* data = reinterpret_cast<const unsigned char*>(bytes.data());
+  size_t left = bytes.size();
+  while (left > 0) {
+    if (buffered_ == 0 && left >= 64) {
+      Block(data);
+      data += 64;
+      left -= 64;
+      continue;
+    }
+    const size_t take = std::min(left, sizeof buffer_ - buffered_);
+    std::memcpy(buffer_ + buffered_, data, take);
+    buffered_ += take;
+    data += take;
+    left -= take;
     if (buffered_ == 64) {
       Block(buffer_);
       buffered_ = 0;

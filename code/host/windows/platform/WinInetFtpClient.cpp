@@ -275,16 +275,28 @@ bool WinInetFtpClient::FtpCommand(Handle connect, TextView command, Text& respon
   if (!connection) return false;
   std::string line;
   if (!ToAnsiArgument(lastError_, codePage_, command, LineBreaks::kRefused, line)) return false;
+  // Wine hands out the response only once an error was recorded on the thread (and never clears it); an empty
+  // command records one without sending anything, as Windows refuses it too.
+  static thread_local bool primed = false;
+  if (!primed) {
+    ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "", 0, nullptr);
+    primed = true;
+  }
   const BOOL ok = ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, line.c_str(), 0, nullptr);
   const int32_t error = ok ? 0 : LastWin32Error();
-  // Wine keeps only the last line of a reply here; Windows keeps all of them.
+  // Wine copies as many bytes as the length says and then measures the text: one byte beyond stays NUL. It keeps
+  // only a reply's last line; Windows keeps all of them and asks for a larger buffer where they do not fit.
+  std::string text(1025, '\0');
   DWORD code = 0;
-  DWORD length = 0;
-  ::InternetGetLastResponseInfoA(&code, nullptr, &length);
-  std::string text(length + 1, '\0');
-  length = static_cast<DWORD>(text.size());
-  if (length > 1 && ::InternetGetLastResponseInfoA(&code, text.data(), &length)) {
-    text.resize(std::min<size_t>(length, text.size()));
+  DWORD length = 1024;
+  BOOL got = ::InternetGetLastResponseInfoA(&code, text.data(), &length);
+  if (!got && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && length < (1u << 20)) {
+    text.assign(length + 2, '\0');
+    length = length + 1;
+    got = ::InternetGetLastResponseInfoA(&code, text.data(), &length);
+  }
+  if (got) {
+    text.resize(std::min<size_t>(length, text.size() - 1));
     response = codePage_.FromAnsi(text.substr(0, text.find('\0')));
   }
   lastError_.code = error;
