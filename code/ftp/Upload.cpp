@@ -75,9 +75,11 @@ int32_t KadroOcx::UploadFile() {
   const Text key = ServerKey(sRemoteFile);
   const auto baseline = known_.find(key);
   bool savedMeanwhile = false;
+  bool currentDescribed = false;
   if (baseline != known_.end()) {
     const ServerFileState current = ReadServerState(sRemoteFile, false, !baseline->second.hash.empty());
-    savedMeanwhile = current.Known() && ChangedMeanwhile(baseline->second, current);
+    currentDescribed = current.Known();
+    savedMeanwhile = currentDescribed && ChangedMeanwhile(baseline->second, current);
   }
 
   Text kept;
@@ -87,13 +89,15 @@ int32_t KadroOcx::UploadFile() {
     if (kept.empty()) return Fail(u"另存服务器上别人保存的版本时出错，没有上传：" + sRemoteFile);
   } else {
     // The backup goes only when the current version exists to take its place: after an upload whose swap failed
-    // half-way, P.old may be the only copy of the last good version.
-    FindData current;
-    const Handle currentSearch = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, current, 0, 0);
-    if (currentSearch > 0) {
-      platform_.ftp.InternetCloseHandle(currentSearch);
-      platform_.ftp.FtpDeleteFile(hConnect, backup);
+    // half-way, P.old may be the only copy of the last good version. The look just taken may have shown it.
+    bool currentExists = currentDescribed;
+    if (!currentExists) {
+      FindData current;
+      const Handle currentSearch = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, current, 0, 0);
+      currentExists = currentSearch > 0;
+      if (currentExists) platform_.ftp.InternetCloseHandle(currentSearch);
     }
+    if (currentExists) platform_.ftp.FtpDeleteFile(hConnect, backup);
     previousKept = platform_.ftp.FtpRenameFile(hConnect, sRemoteFile, backup);
   }
   if (!platform_.ftp.FtpRenameFile(hConnect, temporary, sRemoteFile)) {
