@@ -168,7 +168,9 @@ TEST_P(EditCycleTest, TwoClerksSaveTheSameDocument) {
   EXPECT_EQ(vsftpd.ReadFile(kept), "version 2, the first clerk's");
   EXPECT_EQ(vsftpd.ReadFile("docs/report.doc"), "version 4, the first clerk again");
   bool secondKept = false;
-  for (const auto& name : ServerListing("docs")) secondKept |= vsftpd.ReadFile("docs/" + name) == "version 3, the second clerk's";
+  for (const auto& name : ServerListing("docs")) {
+    secondKept |= vsftpd.ReadFile("docs/" + name) == "version 3, the second clerk's";
+  }
   EXPECT_TRUE(secondKept);
 
   // One control saving five times in a row sees no notice.

@@ -229,7 +229,9 @@ class FakeFtp final : public FtpClient {
     if (connect <= 0) return Fail(ERROR_INVALID_HANDLE);
     const size_t space = line.find(' ');
     const std::string verb = line.substr(0, space), path = space == std::string::npos ? "" : line.substr(space + 1);
-    auto offered = [&](const std::string& f) { return std::find(features.begin(), features.end(), f) != features.end(); };
+    auto offered = [&](const std::string& f) {
+      return std::find(features.begin(), features.end(), f) != features.end();
+    };
     auto it = remoteFiles.find(path);
     std::string reply = "502 Command not implemented.";
     if (verb == "FEAT") {
