@@ -72,7 +72,8 @@ class KadroOcx : private KadroOcxState {
   int32_t ConnectServer();
   int32_t DisconnectServer();
   void RunFtpQuitScript();
-  int32_t DownloadFile();
+  // `remember`: keep the server's state of the file for the next upload to it (not for a template).
+  int32_t DownloadFile(bool remember = true);
   Text MakeTempFileName(const Text& prefix);
   int32_t UploadFile();
   // The rest of saveFile and PutFile once the paths are set: connect, upload, disconnect, reset the fields.
@@ -80,9 +81,9 @@ class KadroOcx : private KadroOcxState {
 
   // What the server of the open connection offers, asked once per server and user.
   const ServerFeatures& Features();
-  // The state of `remote` on the open connection. `beforeTransfer`: the connection has not sent TYPE I yet, which
-  // SIZE needs to be exact. `withHash`: also the digest, where the server offers one.
-  ServerFileState ReadServerState(const Text& remote, bool beforeTransfer, bool withHash);
+  // The state of `remote` on the open connection: MLST where offered, else MDTM and (with `withSize`; only after a
+  // transfer, when the connection is in binary type) SIZE; with `withHash` also the digest where one is offered.
+  ServerFileState ReadServerState(const Text& remote, bool withSize, bool withHash);
   // The key of `remote` on the current server and user, for the states the control remembers.
   Text ServerKey(const Text& remote) const;
   // The SHA-256 of a local file, or empty when it cannot be read.

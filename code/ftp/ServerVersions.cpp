@@ -26,7 +26,7 @@ const ServerFeatures& KadroOcx::Features() {
   return features_[key] = ParseFeatures(Narrow(reply));
 }
 
-ServerFileState KadroOcx::ReadServerState(const Text& remote, bool beforeTransfer, bool withHash) {
+ServerFileState KadroOcx::ReadServerState(const Text& remote, bool withSize, bool withHash) {
   const ServerFeatures features = Features();
   ServerFileState state;
   Text reply;
@@ -35,8 +35,9 @@ ServerFileState KadroOcx::ReadServerState(const Text& remote, bool beforeTransfe
     described = ParseMlstReply(Narrow(reply), state);
   }
   if (!described) {
-    if (beforeTransfer) platform_.ftp.FtpCommand(hConnect, u"TYPE I", reply);
-    if (platform_.ftp.FtpCommand(hConnect, u"SIZE " + remote, reply)) state.size = ParseSizeReply(Narrow(reply));
+    if (withSize && platform_.ftp.FtpCommand(hConnect, u"SIZE " + remote, reply)) {
+      state.size = ParseSizeReply(Narrow(reply));
+    }
     if (platform_.ftp.FtpCommand(hConnect, u"MDTM " + remote, reply)) state.modified = ParseMdtmReply(Narrow(reply));
   }
   if (withHash && features.hash && state.Known()) {

@@ -62,6 +62,7 @@ int32_t KadroOcx::UploadFile() {
   // Where the server computes a digest, the content must be the local file's, not only its size. A rename keeps
   // size, time and digest, so this state of the temporary file is the state of the document once it is swapped in.
   ServerFileState uploaded = ReadServerState(temporary, false, true);
+  if (!uploaded.size) uploaded.size = remote.FileSize();
   if (uploaded.hashAlgorithm == "SHA-256") {
     const std::string localHash = LocalSha256(sLocalFile);
     if (!localHash.empty() && localHash != uploaded.hash) {
@@ -77,7 +78,7 @@ int32_t KadroOcx::UploadFile() {
   bool savedMeanwhile = false;
   bool currentDescribed = false;
   if (baseline != known_.end()) {
-    const ServerFileState current = ReadServerState(sRemoteFile, false, !baseline->second.hash.empty());
+    const ServerFileState current = ReadServerState(sRemoteFile, true, !baseline->second.hash.empty());
     currentDescribed = current.Known();
     savedMeanwhile = currentDescribed && ChangedMeanwhile(baseline->second, current);
   }
@@ -108,11 +109,7 @@ int32_t KadroOcx::UploadFile() {
     platform_.lastError.code = renameError;
     return Fail(u"把上传的临时文件改为正常文件时出错：" + temporary);
   }
-  if (uploaded.Known()) {
-    known_[key] = uploaded;
-  } else {
-    known_.erase(key);
-  }
+  known_[key] = uploaded;
   if (savedMeanwhile) {
     sTiShiMsg = kSavedMeanwhileNotice + kept + kSavedMeanwhileNoticeEnd;
     platform_.prompt.MessageBox(sTiShiMsg, kLibraryName);

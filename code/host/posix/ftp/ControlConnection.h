@@ -56,8 +56,6 @@ class ControlConnection {
   // Ends a transfer whose data stream failed: an idle data connection kills the session (the server may be gone);
   // otherwise the server's final reply is read and the stream's own error reported.
   int32_t AbandonTransfer(DataChannel& channel, const Flow& flow);
-  // TYPE I unless it was sent on this connection already.
-  int32_t EnsureBinary();
   // QUIT, waiting a few seconds at most for the reply.
   void Quit();
 
@@ -77,6 +75,7 @@ class ControlConnection {
   // them cannot hold the command beyond its timeout.
   int32_t ReadFinal(Reply& reply, std::chrono::milliseconds timeout);
   int32_t ReadUntil(Reply& reply, std::chrono::steady_clock::time_point deadline);
+  int32_t EnsureBinary();
   int32_t OpenPassive(DataChannel& channel);
   int32_t OpenActive(DataChannel& channel);
   // Waits for the server to connect in active mode; a reply on the control connection meanwhile ends the wait.

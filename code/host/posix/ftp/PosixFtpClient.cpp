@@ -248,12 +248,7 @@ bool PosixFtpClient::FtpCommand(Handle connect, TextView command, Text& response
   std::string line;
   if (!ToAnsiArgument(lastError_, codePage_, command, LineBreaks::kRefused, line)) return false;
   ftp::Reply reply;
-  if (line == "TYPE I" || line == "type i") {
-    const int32_t err = c->EnsureBinary();
-    reply = {err ? 500 : 200, err ? "500 TYPE I refused." : "200 Switching to Binary mode."};
-  } else if (int32_t err = c->Command(line, reply)) {
-    return Finish(lastError_, err, false);
-  }
+  if (int32_t err = c->Command(line, reply)) return Finish(lastError_, err, false);
   std::string text;
   for (char ch : reply.text) text += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
   response = codePage_.FromAnsi(text);

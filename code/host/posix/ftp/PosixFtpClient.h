@@ -48,7 +48,6 @@ class PosixFtpClient final : public FtpClient {
   bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) override;
   bool FtpDeleteFile(Handle connect, TextView remote) override;
   bool FtpCreateDirectory(Handle connect, TextView directory) override;
-  // "TYPE I" is sent only once per connection, as the transfers send it themselves.
   bool FtpCommand(Handle connect, TextView command, Text& response) override;
   bool InternetCloseHandle(Handle handle) override;
 
