@@ -15,6 +15,7 @@
 #include <sstream>
 #include <stdexcept>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "support/TempDir.h"
@@ -63,7 +64,6 @@ class DebianFtpServer {
   }
   ~DebianFtpServer() { Stop(); }
   DebianFtpServer(const DebianFtpServer&) = delete;
-  DebianFtpServer& operator=(const DebianFtpServer&) = delete;
 
   uint16_t port() const { return port_; }
   const std::string& user() const { return user_; }
@@ -88,12 +88,8 @@ class DebianFtpServer {
     if (const passwd* pw = ::getpwnam(user_.c_str())) (void)!::chown(path.c_str(), pw->pw_uid, pw->pw_gid);
   }
   void Stop() {
-    if (stdin_ >= 0) ::close(stdin_), stdin_ = -1;
-    if (pid_ > 0) {
-      int status = 0;
-      ::waitpid(pid_, &status, 0);
-      pid_ = -1;
-    }
+    if (stdin_ >= 0) ::close(std::exchange(stdin_, -1));
+    if (pid_ > 0) ::waitpid(std::exchange(pid_, -1), nullptr, 0);
   }
 
   TempDir dir_;

@@ -15,7 +15,6 @@
 #include "desktop/Processes.h"
 #include "desktop/Registry.h"
 #include "ftp/FtpClient.h"
-#include "ftp/Sha256.h"
 
 namespace kadroo::testing {
 
@@ -222,7 +221,7 @@ class FakeFtp final : public FtpClient {
     if (!directories.insert(Narrow(directory)).second) return Fail(ERROR_INTERNET_EXTENDED_ERROR);
     return Ok(1);
   }
-  // FEAT, TYPE, SIZE, MDTM and XSHA256 as a server that offers `features` answers them.
+  // FEAT, TYPE, SIZE and MDTM as a server that offers `features` answers them.
   bool FtpCommand(Handle connect, TextView command, Text& response) override {
     const std::string line = Narrow(command);
     commands.push_back(line);
@@ -248,10 +247,6 @@ class FakeFtp final : public FtpClient {
       char time[32];
       std::snprintf(time, sizeof time, "213 %014llu", 20260000000000ull + remoteTimes[path] / timeResolution);
       reply = time;
-    } else if (verb == "XSHA256" && offered(verb)) {
-      Sha256 digest;
-      digest.Update(it->second);
-      reply = "250 " + digest.HexDigest();
     }
     response = FromAscii(reply);
     return reply[0] == '2' ? Ok(1) : Fail(ERROR_INTERNET_EXTENDED_ERROR);
