@@ -192,6 +192,7 @@ class BrowserBridge(unittest.TestCase):
         cls.ftp.write("tpl/red.dot", b"template")
         cls.ftp.write("docs/same.doc", b"unchanged")
         cls.ftp.write("docs/kept.doc", b"kept")
+        cls.ftp.write("clerks/doc.doc", b"version 1")
         cls.big = os.urandom(BIG)
         cls.ftp.write("big.bin", cls.big)
         cls.config = {"user": cls.ftp.user, "password": cls.ftp.password, "port": cls.ftp.port,
@@ -281,6 +282,15 @@ class BrowserBridge(unittest.TestCase):
         self.assertEqual(unsaved["prompts"][0]["title"], "KadroOA")
         self.assertIn("要上传的文件和原来的文件最后修改时间一样", unsaved["prompts"][0]["text"])
 
+        clerks = r["clerks"]
+        self.assertEqual((clerks["first"], clerks["second"]), (1, 1), clerks)
+        kept = [n for n in os.listdir(os.path.join(self.ftp.root, "clerks")) if n not in ("doc.doc", "doc.doc.old")]
+        self.assertEqual(len(kept), 1, kept)
+        self.assertEqual(self.ftp.read("clerks/" + kept[0]), b"version 1", "the first clerk's save, kept")
+        notice = [p for p in clerks["prompts"] if "另存为：clerks/" + kept[0] in p["text"]]
+        self.assertEqual(len(notice), 1, clerks)
+        self.assertEqual((notice[0]["title"], notice[0]["text"]), ("KadroOA", clerks["tishi"]))
+
         progress = r["progress"]
         self.assertEqual(progress["result"], 1)
         done = [e["done"] for e in progress["events"]]
@@ -335,6 +345,8 @@ class BrowserBridge(unittest.TestCase):
                 pass
         self.ftp.write("docs/report.doc", "草稿".encode())
         self.ftp.write("docs/same.doc", b"unchanged")
+        shutil.rmtree(os.path.join(self.ftp.root, "clerks"), ignore_errors=True)
+        self.ftp.write("clerks/doc.doc", b"version 1")
         for folder in ("allowed", "tmp"):
             for name in os.listdir(self.paths[folder]):
                 if folder == "allowed" or name.startswith(("kad", "oam")):

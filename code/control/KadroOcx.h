@@ -2,11 +2,13 @@
 // KadroOcx: the scriptable control as a plain object. Hosts (the COM server, the JSON-RPC host) call its public
 // methods; every platform call goes through the Platform it was given.
 #include <cstdint>
+#include <map>
 #include <utility>
 
 #include "control/Platform.h"
 #include "control/RuntimeError.h"
 #include "control/Text.h"
+#include "ftp/ServerState.h"
 
 namespace kadroo {
 
@@ -70,16 +72,33 @@ class KadroOcx : private KadroOcxState {
   int32_t ConnectServer();
   int32_t DisconnectServer();
   void RunFtpQuitScript();
-  int32_t DownloadFile();
+  // `remember`: keep the server's state of the file for the next upload to it (not for a template).
+  int32_t DownloadFile(bool remember = true);
   Text MakeTempFileName(const Text& prefix);
   int32_t UploadFile();
   // The rest of saveFile and PutFile once the paths are set: connect, upload, disconnect, reset the fields.
   int32_t UploadAndReset(bool deleteLocalFiles);
 
+  // What the server of the open connection offers, asked once per server and user.
+  const ServerFeatures& Features();
+  // The state of `remote` on the open connection: MLST where offered, else MDTM and (with `withSize`; only after a
+  // transfer, when the connection is in binary type) SIZE; with `withHash` also the digest where one is offered.
+  ServerFileState ReadServerState(const Text& remote, bool withSize, bool withHash);
+  // The key of `remote` on the current server and user, for the states the control remembers.
+  Text ServerKey(const Text& remote) const;
+  // The SHA-256 of a local file, or empty when it cannot be read.
+  std::string LocalSha256(const Text& path);
+  // Keeps the version of sRemoteFile that someone else saved under a name of its own; empty when none was free.
+  Text KeepOthersVersion();
+
   int32_t ParseRegKey(TextView sKey, uint32_t& hRoot, Text& sHead, Text& sSub);
   int32_t ReadRegValue(TextView sKey, TextView sValueName, Text& sValue);
 
   Platform& platform_;
+  std::map<Text, ServerFeatures> features_;
+  // The state of each server file as last fetched or saved by this control: an upload that finds another state
+  // keeps that version before its own takes the name.
+  std::map<Text, ServerFileState> known_;
 };
 
 }  // namespace kadroo

@@ -2,8 +2,10 @@
 // The seam between the control and the platform. The core calls only these interfaces; code/host implements
 // them (WinINet, kernel32, advapi32 on Windows; sockets, POSIX files, .reg files on Linux) and tests fake them.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 
 #include "control/Text.h"
 
@@ -96,6 +98,9 @@ class LocalFiles {
   // Fills `record` with the entry of `path` and returns a search handle above 0, or kInvalidHandle.
   virtual Handle FindFirstFile(TextView path, FindData& record) = 0;
   virtual void FindClose(Handle search) = 0;
+  // Reads the whole file from its start, a piece at a time; false with the error recorded when it cannot be
+  // opened or read.
+  virtual bool ReadFile(TextView path, const std::function<void(std::string_view)>& piece) = 0;
   // The temporary directory, ending in a separator.
   virtual Text GetTempPath() = 0;
   // Creates a new empty file `dir` + prefix(3 chars) + hex + ".tmp" and returns its path; nullopt on failure.

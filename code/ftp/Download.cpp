@@ -13,7 +13,7 @@ int32_t KadroOcx::getFile(const Text& szremotefile, const Text& asMobanFile) {
     if (ConnectServer() == -1) return -1;
     sLocalFile = MakeTempFileName(u"oamoban");
     sRemoteFile = asMobanFile;
-    if (DownloadFile() == -1) return -1;
+    if (DownloadFile(false) == -1) return -1;
     sMobanFile = sLocalFile;
     DisconnectServer();
   }
@@ -35,11 +35,15 @@ int32_t KadroOcx::GetFileToFile(const Text& rfilepath, const Text& lfilepath) {
   return 1;
 }
 
-int32_t KadroOcx::DownloadFile() {
+int32_t KadroOcx::DownloadFile(bool remember) {
   if (sRemoteFile.empty()) return Fail(u"无远程文件名参数");
   if (sLocalFile.empty()) return Fail(u"无本地文件名参数");
   if (hConnect <= 0) return Fail(u"服务器未连接");
   RunFtpQuitScript();
+  // Looked at before the transfer: a version saved in between then shows as a change at the next upload and is
+  // kept, where a look after the transfer would hide it. The size is the one that arrives.
+  ServerFileState fetched;
+  if (remember) fetched = ReadServerState(sRemoteFile, false, true);
 
   auto transfer = [&] {
     return platform_.ftp.FtpGetFile(hConnect, sRemoteFile, sLocalFile, false, 0,
@@ -94,6 +98,10 @@ int32_t KadroOcx::DownloadFile() {
 
   sLastLocalFile = sLocalFile;
   tLastLocalFind = local;
+  if (remember) {
+    if (!fetched.size) fetched.size = local.FileSize();
+    known_[ServerKey(sRemoteFile)] = fetched;
+  }
   return 1;
 }
 

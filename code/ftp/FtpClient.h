@@ -64,6 +64,10 @@ class FtpClient {
   virtual bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) = 0;
   virtual bool FtpDeleteFile(Handle connect, TextView remote) = 0;
   virtual bool FtpCreateDirectory(Handle connect, TextView directory) = 0;
+  // Sends one command that opens no data connection (FEAT, TYPE I, SIZE, MDTM, MLST, OPTS, HASH, XSHA256) and
+  // gives the server's whole reply, every line with its code, CR LF between them: FtpCommandA without a response
+  // handle, then InternetGetLastResponseInfoA. True for a positive reply; a negative one gives 12003.
+  virtual bool FtpCommand(Handle connect, TextView command, Text& response) = 0;
   // Closes a search, connection or session handle; closing a session closes what was opened under it.
   virtual bool InternetCloseHandle(Handle handle) = 0;
 };

@@ -16,9 +16,14 @@ Text DirectoryPart(const Text& remote) {
 
 Text UnsignedDecimal(uint64_t value) { return FromAscii(std::to_string(value)); }
 
+constexpr char16_t kSavedMeanwhileNotice[] =
+    u"提示信息：您打开文件以后，服务器上的这个文件已被别人保存过。为了不丢失别人的修改，系统已把别人保存的版本另存为：";
+constexpr char16_t kSavedMeanwhileNoticeEnd[] = u"，您的文件照常上传，请您核对两个版本的内容！";
+
 }  // namespace
 
 int32_t KadroOcx::UploadFile() {
+  sTiShiMsg.clear();
   if (sLocalFile.empty()) return Fail(u"无本地文件名");
   if (sRemoteFile.empty()) return Fail(u"无服务器文件名参数");
   FindData local;
@@ -54,21 +59,60 @@ int32_t KadroOcx::UploadFile() {
                 remoteSize + u"\\r\\n" + sLocalFile + u"\\r\\n" + remoteSize);
   }
 
-  // The backup goes only when the current version exists to take its place: after an upload whose swap failed
-  // half-way, P.old may be the only copy of the last good version.
-  FindData current;
-  const Handle currentSearch = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, current, 0, 0);
-  if (currentSearch > 0) {
-    platform_.ftp.InternetCloseHandle(currentSearch);
-    platform_.ftp.FtpDeleteFile(hConnect, backup);
+  // Where the server computes a digest, the content must be the local file's, not only its size. A rename keeps
+  // size, time and digest, so this state of the temporary file is the state of the document once it is swapped in.
+  ServerFileState uploaded = ReadServerState(temporary, false, true);
+  if (!uploaded.size) uploaded.size = remote.FileSize();
+  if (uploaded.hashAlgorithm == "SHA-256") {
+    const std::string localHash = LocalSha256(sLocalFile);
+    if (!localHash.empty() && localHash != uploaded.hash) {
+      return Fail(u"传到远程的文件内容和本地的不一致：本地SHA-256=" + FromAscii(localHash) + u" 远程SHA-256=" +
+                  FromAscii(uploaded.hash) + u"\\r\\n" + sLocalFile + u"\\r\\n" + temporary);
+    }
   }
-  const bool previousKept = platform_.ftp.FtpRenameFile(hConnect, sRemoteFile, backup);
+
+  // Another clerk's save since this control fetched or saved the document: that version is kept under a name of
+  // its own instead of becoming the backup that the next upload deletes.
+  const Text key = ServerKey(sRemoteFile);
+  const auto baseline = known_.find(key);
+  bool savedMeanwhile = false;
+  bool currentDescribed = false;
+  if (baseline != known_.end()) {
+    const ServerFileState current = ReadServerState(sRemoteFile, true, !baseline->second.hash.empty());
+    currentDescribed = current.Known();
+    savedMeanwhile = currentDescribed && ChangedMeanwhile(baseline->second, current);
+  }
+
+  Text kept;
+  bool previousKept = false;
+  if (savedMeanwhile) {
+    kept = KeepOthersVersion();
+    if (kept.empty()) return Fail(u"另存服务器上别人保存的版本时出错，没有上传：" + sRemoteFile);
+  } else {
+    // The backup goes only when the current version exists to take its place: after an upload whose swap failed
+    // half-way, P.old may be the only copy of the last good version. The look just taken may have shown it.
+    bool currentExists = currentDescribed;
+    if (!currentExists) {
+      FindData current;
+      const Handle currentSearch = platform_.ftp.FtpFindFirstFile(hConnect, sRemoteFile, current, 0, 0);
+      currentExists = currentSearch > 0;
+      if (currentExists) platform_.ftp.InternetCloseHandle(currentSearch);
+    }
+    if (currentExists) platform_.ftp.FtpDeleteFile(hConnect, backup);
+    previousKept = platform_.ftp.FtpRenameFile(hConnect, sRemoteFile, backup);
+  }
   if (!platform_.ftp.FtpRenameFile(hConnect, temporary, sRemoteFile)) {
     const int32_t renameError = platform_.lastError.code;
     // Put the previous version back under its own name, so that the document never disappears.
     if (previousKept) platform_.ftp.FtpRenameFile(hConnect, backup, sRemoteFile);
+    if (!kept.empty()) platform_.ftp.FtpRenameFile(hConnect, kept, sRemoteFile);
     platform_.lastError.code = renameError;
     return Fail(u"把上传的临时文件改为正常文件时出错：" + temporary);
+  }
+  known_[key] = uploaded;
+  if (savedMeanwhile) {
+    sTiShiMsg = kSavedMeanwhileNotice + kept + kSavedMeanwhileNoticeEnd;
+    platform_.prompt.MessageBox(sTiShiMsg, kLibraryName);
   }
   return 1;
 }

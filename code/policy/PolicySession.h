@@ -46,6 +46,10 @@ class PolicySession final : public LocalFiles, public Processes {
   bool DeleteFile(TextView path) override { return files_.DeleteFile(path); }
   Handle FindFirstFile(TextView path, FindData& record) override { return files_.FindFirstFile(path, record); }
   void FindClose(Handle search) override { files_.FindClose(search); }
+  // The file an upload just sent, read again for its digest: the call's own target, already checked.
+  bool ReadFile(TextView path, const std::function<void(std::string_view)>& piece) override {
+    return files_.ReadFile(path, piece);
+  }
   Text GetTempPath() override { return files_.GetTempPath(); }
   std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override;
   Text QuitScriptPath() override { return files_.QuitScriptPath(); }

@@ -31,7 +31,7 @@ GiB = 1 << 30
 SMALL_SIZE = 100 * MiB  # kadrooa's peak RSS at this size is compared with the full size: it must not grow
 EDIT_SIZE = 10 * 1024
 EDIT_WARMUP_CYCLES = 20
-EDIT_CLIENTS = ("kadrooa", "ftplib", "curl", "plain")
+EDIT_CLIENTS = ("kadrooa", "kadrooa-before", "ftplib", "curl", "plain")
 # Over TLS the edit cycle is compared with kadrooa's own plain cycle ("plain"): ftplib does not resume the TLS
 # session on data connections, which the server requires, and libcurl's in-process cycle lost downloads there.
 TLS_CA = os.environ.get("BENCH_TLS_CA") or None
@@ -65,6 +65,9 @@ class Config:
         self.server = os.environ.get("FTP_SERVER_VERSION", "vsftpd")
         self.iperf_port = int(os.environ.get("IPERF_PORT") or 0)
         self.kadrooa = os.environ["KADROOA"]
+        # Another build of the host (say, of the commit before a change) whose edit cycle runs beside this one's.
+        self.kadrooa_before = os.environ.get("KADROOA_BEFORE") or None
+        self.kadrooa_before_revision = os.environ.get("KADROOA_BEFORE_REVISION", "")
         ids = pwd.getpwnam(self.user)
         self.uid, self.gid = ids.pw_uid, ids.pw_gid
 
@@ -745,8 +748,11 @@ class Bench:
             state[client] = first
         counter = {client: 0 for client in EDIT_CLIENTS}
         cells = (["kadrooa"] if self.kadrooa_can("getFile", "saveFile") else []) + list(EDIT_PEERS)
+        if cfg.kadrooa_before and "kadrooa" in cells:
+            cells.insert(1, "kadrooa-before")
         loops = {"kadrooa": self.edit_kadrooa, "ftplib": self.edit_ftplib, "curl": self.edit_curl,
-                 "plain": lambda *args: self.edit_kadrooa(*args, client="plain")}
+                 "plain": lambda *args: self.edit_kadrooa(*args, client="plain"),
+                 "kadrooa-before": lambda t, c, v: self.edit_kadrooa(t, c, v, before=True)}
 
         def one(client, cycles):
             counter[client] += 1
@@ -781,18 +787,20 @@ class Bench:
         st = os.stat(path)
         os.utime(path, ns=(st.st_atime_ns, st.st_mtime_ns + 1_000_000_000))
 
-    def edit_kadrooa(self, template, current, versions, client="kadrooa"):
+    def edit_kadrooa(self, template, current, versions, client="kadrooa", before=False):
         """One kadrooa process, one JSON-RPC session: setparm, getFile, getLocalFile, rewrite, saveFile per
         cycle. Gives the loop's seconds, without the checks, and the document's last version. `client` "plain"
-        is kadrooa without TLS where the others use it."""
+        is kadrooa without TLS where the others use it; `before`: the other build of --kadrooa-before, on a
+        document of its own."""
         cfg = self.cfg
-        session = Session(cfg, len(versions))
+        document = "edit/kadrooa-before.doc" if before else f"edit/{client}.doc"
+        session = Session(cfg, len(versions), cfg.kadrooa_before if before else None)
         try:
             checking = 0.0
             start = time.perf_counter()
             for content in versions:
                 session.call("setparm", setparm_params(cfg, "passive", client != "plain"))
-                result = session.call("getFile", [f"edit/{client}.doc", "edit/template.dot"])
+                result = session.call("getFile", [document, "edit/template.dot"])
                 if result != 1:
                     raise Failure(f"kadrooa getFile answered {result}: {session.call('getErrorMsg', [])!r}")
                 local = session.call("getLocalFile", [])
@@ -988,6 +996,7 @@ class Bench:
             if k and p:
                 ratios[peer] = [k[i] / p[i] for i in range(min(len(k), len(p)))]
         rows = (("kadrooa", "kadrooa: setparm, getFile, rewrite, saveFile (one JSON-RPC session)"),
+                ("kadrooa-before", "kadrooa, the build of --kadrooa-before"),
                 ("ftplib", "Python ftplib: same FTP commands, 3 connections"),
                 ("curl", "libcurl (pycurl): same FTP commands, 3 connections"),
                 ("plain", "kadrooa without TLS: the same calls over plain FTP"))
@@ -1015,6 +1024,14 @@ class Bench:
                                       f"{median(ratios[best]):.2f}x {best}"))
         else:
             self.targets.append((False, "edit cycle: ≤ 1.0x the better of ftplib and curl per cycle — no figure"))
+        before = self.edit.get("kadrooa-before", [])
+        if k and before:
+            change = [k[i] / before[i] for i in range(min(len(k), len(before)))]
+            self.emit(f"kadrooa against the build of --kadrooa-before ({cfg.kadrooa_before_revision or '?'}), "
+                      f"{f2(median(before))} ms/cycle: {ratio_text(change)}, median of per-run ratios")
+            self.emit()
+            self.targets.append((median(change) <= 1.05, f"edit cycle: ≤ 1.05x the build of --kadrooa-before — "
+                                                         f"{median(change):.3f}x"))
         stalls = self.stalls
         if stalls:
             self.emit(f"Waits over {STALL_SECONDS * 1000:.0f} ms on the network in one kadrooa cycle under strace "
@@ -1164,9 +1181,9 @@ class Bench:
 class Session:
     """A kadrooa process answering JSON-RPC requests one line at a time; killed if it outlives its deadline."""
 
-    def __init__(self, cfg, cycles):
+    def __init__(self, cfg, cycles, program=None):
         self.errors = open(os.path.join(cfg.work, "kadrooa-session.stderr"), "wb")
-        self.process = subprocess.Popen([cfg.kadrooa], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
+        self.process = subprocess.Popen([program or cfg.kadrooa], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
                                         stderr=self.errors, env=kadrooa_env(cfg), start_new_session=True)
         _live.add(self.process)
         self.next_id = 0

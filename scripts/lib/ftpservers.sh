@@ -8,6 +8,7 @@
 #                               FTP_SERVER_PORT, FTP_SERVER_USER, FTP_SERVER_PASS and FTP_SERVER_VERSION. With
 #                               FTP_SERVER_TLS_PEM (certificate and key in one file) vsftpd and pure-ftpd offer FTP
 #                               over TLS and require it (vsftpd also requires data connections to resume the session).
+#                               KADROOA_PROFTPD_DIGEST=1 loads proftpd's mod_digest (HASH, XSHA256, ...).
 #   ftp_server_stop             stops it (its whole process group) and removes the user and every file it wrote
 #                               outside ROOT. Safe to call twice and from a trap.
 #
@@ -159,6 +160,10 @@ PassivePorts ${range% *} ${range#* }
 AllowOverwrite on
 Umask 022
 EOF
+      # mod_digest (in proftpd-core) offers HASH, XSHA256 and the like where asked: KADROOA_PROFTPD_DIGEST=1.
+      if [ "${KADROOA_PROFTPD_DIGEST:-0}" = 1 ]; then
+        printf 'LoadModule mod_digest.c\nDigestEngine on\n' >>"$_FTP_SERVER_STATE/proftpd.conf"
+      fi
       setsid /usr/bin/python3 "$inetd" 127.0.0.1 "$FTP_SERVER_PORT" "$_FTP_SERVER_STATE/inetd.log" \
         "$dir/root/usr/sbin/proftpd" -c "$_FTP_SERVER_STATE/proftpd.conf" </dev/null >/dev/null 2>&1 &
       ;;

@@ -97,6 +97,28 @@ TEST_F(ControlFaultTest, SizeThatDisagreesStopsBeforeTheSwap) {
   EXPECT_TRUE(fs::exists(local));
 }
 
+TEST(ControlDigestTest, ContentThatDisagreesStopsBeforeTheSwap) {
+  FakeFtpServer::Options options;
+  options.features.push_back("XSHA256");
+  FakeFtpServer server(options);
+  RealPlatform real;
+  KadroOcx control{real.platform};
+  control.setparm(T("uid=user;path=127.0.0.1:" + std::to_string(server.port()) + ";pass=pass"), u";", 1);
+  server.SetFile("doc", "version 1");
+  const fs::path local = real.temp / "doc";
+  WriteWholeFile(local, "version 2");
+  server.CorruptData("STOR", 3, 1);
+  EXPECT_EQ(control.PutFile(T(local), u"doc", 1), -1);
+  EXPECT_EQ(control.getErrorMsg().rfind(u"传到远程的文件内容和本地的不一致：本地SHA-256=", 0), 0u)
+      << N(control.getErrorMsg());
+  EXPECT_EQ(server.File("doc"), "version 1");
+  EXPECT_EQ(server.File("doc.new"), "verSion 2");
+  for (const auto& c : server.Commands()) {
+    EXPECT_TRUE(c.rfind("RNFR", 0) != 0 && c.rfind("DELE", 0) != 0) << "nothing swapped: " << c;
+  }
+  EXPECT_TRUE(fs::exists(local));
+}
+
 TEST_F(ControlFaultTest, RefusedFinalRenameLeavesTheDocumentOnTheServer) {
   server.SetFile("dir/doc", "version 1");
   server.SetFile("dir/doc.old", "version 0");

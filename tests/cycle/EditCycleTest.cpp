@@ -124,6 +124,66 @@ TEST_P(EditCycleTest, NewRemoteDirectoryIsCreated) {
   EXPECT_FALSE(fs::exists(real.temp / "n.doc"));
 }
 
+// Two clerks at two controls fetch one document and both save it: the later save keeps the earlier one's version
+// under a name of its own and tells its clerk; nothing is lost, then or at the next save.
+TEST_P(EditCycleTest, TwoClerksSaveTheSameDocument) {
+  RealPlatform otherDesk;
+  KadroOcx other{otherDesk.platform};
+  auto configure = [&](KadroOcx& c) {
+    c.setparm(T("uid=" + vsftpd.user() + ";path=127.0.0.1:" + std::to_string(vsftpd.port()) + ";pass=" +
+                vsftpd.password()),
+              u";", GetParam());
+  };
+  auto save = [&](KadroOcx& c, const std::string& content) {
+    WriteWholeFile(N(c.getLocalFile()), content);
+    Touch(N(c.getLocalFile()));
+    ASSERT_EQ(c.saveFile(), 1) << N(c.getErrorMsg());
+  };
+  vsftpd.WriteFile("docs/report.doc", "version 1");
+  configure(other);
+  ASSERT_EQ(control.getFile(u"docs/report.doc", u""), 1) << N(control.getErrorMsg());
+  ASSERT_EQ(other.getFile(u"docs/report.doc", u""), 1) << N(other.getErrorMsg());
+  save(other, "version 2, the first clerk's");
+  EXPECT_TRUE(otherDesk.prompt.shown.empty());
+  save(control, "version 3, the second clerk's");
+
+  const auto names = ServerListing("docs");
+  ASSERT_EQ(names.size(), 3u) << ::testing::PrintToString(names);
+  const std::string kept = "docs/" + names[0];
+  EXPECT_TRUE(::testing::internal::RE::FullMatch(kept, "docs/report\\.[0-9]{8}-[0-9]{6}\\.doc")) << kept;
+  EXPECT_EQ(vsftpd.ReadFile(kept), "version 2, the first clerk's");
+  EXPECT_EQ(vsftpd.ReadFile("docs/report.doc"), "version 3, the second clerk's");
+  EXPECT_EQ(vsftpd.ReadFile("docs/report.doc.old"), "version 1");
+  ASSERT_EQ(real.prompt.shown.size(), 1u);
+  EXPECT_NE(real.prompt.shown[0].find("另存为：" + kept + "，"), std::string::npos) << real.prompt.shown[0];
+  EXPECT_EQ(N(control.getTiShiMsg()), real.prompt.shown[0]);
+
+  // The first clerk saves again from the copy it still holds: the second's version is kept in turn.
+  const fs::path stale = otherDesk.temp / "stale.doc";
+  WriteWholeFile(stale, "version 4, the first clerk again");
+  configure(other);
+  ASSERT_EQ(other.PutFile(T(stale), u"docs/report.doc", 0), 1) << N(other.getErrorMsg());
+  ASSERT_EQ(otherDesk.prompt.shown.size(), 1u);
+  EXPECT_EQ(ServerListing("docs").size(), 4u) << ::testing::PrintToString(ServerListing("docs"));
+  EXPECT_EQ(vsftpd.ReadFile(kept), "version 2, the first clerk's");
+  EXPECT_EQ(vsftpd.ReadFile("docs/report.doc"), "version 4, the first clerk again");
+  bool secondKept = false;
+  for (const auto& name : ServerListing("docs")) {
+    secondKept |= vsftpd.ReadFile("docs/" + name) == "version 3, the second clerk's";
+  }
+  EXPECT_TRUE(secondKept);
+
+  // One control saving five times in a row sees no notice.
+  for (int i = 0; i < 5; ++i) {
+    WriteWholeFile(stale, "version " + std::to_string(5 + i));
+    configure(other);
+    ASSERT_EQ(other.PutFile(T(stale), u"docs/report.doc", 0), 1) << N(other.getErrorMsg());
+  }
+  EXPECT_EQ(otherDesk.prompt.shown.size(), 1u);
+  EXPECT_EQ(other.getTiShiMsg(), u"");
+  EXPECT_EQ(vsftpd.ReadFile("docs/report.doc"), "version 9");
+}
+
 INSTANTIATE_TEST_SUITE_P(Modes, EditCycleTest, ::testing::Values(0, 1),
                          [](const auto& info) { return info.param == 1 ? "Passive" : "Active"; });
 

@@ -10,6 +10,7 @@
 //   server.DropData("STOR", 1000);                          // close the data connection after 1000 bytes, 426
 //   server.Stall("RETR");                                   // never answer RETR
 //   server.Trickle("LIST", "line\r\n", 100ms);              // send that line every 100 ms, without end
+//   server.CorruptData("STOR", 3);                          // store the upload with its byte 3 changed
 //   ... run the client ...
 //   EXPECT_EQ(server.Commands(), (std::vector<std::string>{"USER user", "PASS pass", ...}));
 //
@@ -36,6 +37,8 @@
 #include <thread>
 #include <vector>
 
+#include "ftp/Sha256.h"
+
 namespace kadroo::testing {
 
 class FakeFtpServer {
@@ -47,7 +50,8 @@ class FakeFtpServer {
     std::string user = "user";
     std::string password = "pass";
     std::string greeting = "220 FakeFtpServer ready";
-    std::vector<std::string> features = {"EPRT", "EPSV", "MDTM", "PASV", "REST STREAM", "SIZE"};  // add "MLST"
+    // Add "MLST", or "XSHA256" for the digest of a stored file.
+    std::vector<std::string> features = {"EPRT", "EPSV", "MDTM", "PASV", "REST STREAM", "SIZE"};
     int preliminaryGreetings = 0;  // "120" lines, one every 200 ms, before the greeting
   };
 
@@ -126,6 +130,10 @@ class FakeFtpServer {
   void Intrude(const std::string& command, const std::string& content, bool serverConnects, int times = kAlways) {
     Add(command, {.intruder = content, .serverConnects = serverConnects, .times = times});
   }
+  // STOR stores what it received with the byte at `offset` changed: the size is right, the content is not.
+  void CorruptData(const std::string& command, size_t offset, int times = kAlways) {
+    Add(command, {.corruptAt = offset, .times = times});
+  }
   // Never answers `command` (and keeps the connection open).
   void Stall(const std::string& command, int times = kAlways) { Add(command, {.stall = true, .times = times}); }
   // Closes the control connection instead of answering `command`.
@@ -153,6 +161,7 @@ class FakeFtpServer {
     size_t trickleCount = 0;
     std::optional<std::string> intruder;
     bool serverConnects = true;
+    std::optional<size_t> corruptAt;
     int times = kAlways;
   };
 
@@ -301,6 +310,10 @@ class FakeFtpServer {
     std::string Resolve(const std::string& path) const {
       if (!path.empty() && path[0] == '/') return Normal(path);
       return Normal(cwd + "/" + path);
+    }
+    bool Offers(const std::string& feature) const {
+      const auto& f = server.options_.features;
+      return std::find(f.begin(), f.end(), feature) != f.end();
     }
     bool IsDirectory(const std::string& path) const {
       std::lock_guard lock(server.mutex_);
@@ -600,6 +613,7 @@ class FakeFtpServer {
           return false;
         }
         ::close(data);
+        if (d && d->corruptAt && *d->corruptAt < received.size()) received[*d->corruptAt] ^= 0x20;
         server.SetFile(path, received);
         Send(d && d->dropAfter ? d->finalReply : "226 Transfer complete.");
       } else if (verb == "SIZE") {
@@ -619,6 +633,11 @@ class FakeFtpServer {
         } else {
           Send("550 No such file or directory.");
         }
+      } else if (verb == "XSHA256" && Offers("XSHA256")) {
+        auto content = FileContent(path);
+        Sha256 digest;
+        if (content) digest.Update(*content);
+        Send(content ? "250 " + digest.HexDigest() : "550 No such file.");
       } else if (verb == "RNFR") {
         const bool exists = FileContent(path) || IsDirectory(path);
         if (exists) renameFrom = path;

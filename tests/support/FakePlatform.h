@@ -1,6 +1,9 @@
 #pragma once
 // An in-memory platform for unit tests: local files, prompts, a code page, and an FTP server whose replies
 // a test can script. Every call is recorded so that tests can assert what the control did.
+#include <algorithm>
+#include <cstdio>
+#include <functional>
 #include <map>
 #include <optional>
 #include <set>
@@ -54,6 +57,16 @@ class FakeLocalFiles final : public LocalFiles {
     return 7;
   }
   void FindClose(Handle) override {}
+  bool ReadFile(TextView path, const std::function<void(std::string_view)>& piece) override {
+    auto it = files.find(Narrow(path));
+    if (it == files.end()) {
+      lastError_.code = 2;
+      return false;
+    }
+    piece(it->second.content);
+    lastError_.code = 0;
+    return true;
+  }
   Text GetTempPath() override { return u"/tmp/"; }
   std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override {
     if (tempFails) return std::nullopt;
@@ -166,7 +179,7 @@ class FakeFtp final : public FtpClient {
     if (putFails) return Fail(putFails);
     auto it = local_.files.find(Narrow(localPath));
     if (it == local_.files.end()) return Fail(ERROR_FILE_NOT_FOUND);
-    remoteFiles[Narrow(remote)] = it->second.content;
+    SetRemote(Narrow(remote), it->second.content);
     return Ok(1);
   }
   Handle FtpFindFirstFile(Handle connect, TextView remote, FindData& record, uint32_t, uintptr_t) override {
@@ -193,6 +206,7 @@ class FakeFtp final : public FtpClient {
     std::string content = std::move(it->second);
     remoteFiles.erase(it);
     remoteFiles[Narrow(renamed)] = std::move(content);
+    remoteTimes[Narrow(renamed)] = remoteTimes[Narrow(existing)];
     return Ok(1);
   }
   bool FtpDeleteFile(Handle connect, TextView remote) override {
@@ -207,13 +221,54 @@ class FakeFtp final : public FtpClient {
     if (!directories.insert(Narrow(directory)).second) return Fail(ERROR_INTERNET_EXTENDED_ERROR);
     return Ok(1);
   }
+  // FEAT, TYPE, SIZE and MDTM as a server that offers `features` answers them.
+  bool FtpCommand(Handle connect, TextView command, Text& response) override {
+    const std::string line = Narrow(command);
+    commands.push_back(line);
+    if (connect <= 0) return Fail(ERROR_INVALID_HANDLE);
+    const size_t space = line.find(' ');
+    const std::string verb = line.substr(0, space), path = space == std::string::npos ? "" : line.substr(space + 1);
+    auto offered = [&](const std::string& f) {
+      return std::find(features.begin(), features.end(), f) != features.end();
+    };
+    auto it = remoteFiles.find(path);
+    std::string reply = "502 Command not implemented.";
+    if (verb == "FEAT") {
+      reply = "211-Features:";
+      for (const auto& f : features) reply += "\r\n " + f;
+      reply += "\r\n211 End";
+    } else if (verb == "TYPE") {
+      reply = "200 Switching to Binary mode.";
+    } else if (offered(verb) && it == remoteFiles.end()) {
+      reply = "550 No such file.";
+    } else if (verb == "SIZE" && offered(verb)) {
+      reply = "213 " + std::to_string(it->second.size());
+    } else if (verb == "MDTM" && offered(verb)) {
+      char time[32];
+      std::snprintf(time, sizeof time, "213 %014llu", 20260000000000ull + remoteTimes[path] / timeResolution);
+      reply = time;
+    }
+    response = FromAscii(reply);
+    return reply[0] == '2' ? Ok(1) : Fail(ERROR_INTERNET_EXTENDED_ERROR);
+  }
   bool InternetCloseHandle(Handle handle) override {
     Log("close " + std::to_string(handle));
     closed.push_back(handle);
     return Ok(1);
   }
 
+  // A server file written now, as another clerk's save would write it.
+  void SetRemote(const std::string& path, std::string content) {
+    remoteFiles[path] = std::move(content);
+    remoteTimes[path] = ++remoteClock;
+  }
+
   std::map<std::string, std::string> remoteFiles;
+  std::map<std::string, uint64_t> remoteTimes;  // seconds on the server's clock when each file was written
+  uint64_t remoteClock = 1000;
+  uint64_t timeResolution = 1;  // MDTM's times in units of this many seconds (60: a server that rounds to minutes)
+  std::vector<std::string> features = {"MDTM", "SIZE"};
+  std::vector<std::string> commands;  // what FtpCommand sent
   std::set<std::string> directories;
   std::vector<std::string> log;
   std::vector<Handle> closed;

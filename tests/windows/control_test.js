@@ -207,6 +207,29 @@ try {
   step("Dispose", function () { return c.Dispose(); });
   record("Dispose.deleted", !fso.FileExists(disposable));
   step("Dispose.path kept", function () { return c.getLocalFile(); });
+
+  // Two clerks at two controls save one document: the later save keeps the earlier one's version under a name of
+  // its own and says so; the same control saving five times in a row says nothing.
+  var c2 = new ActiveXObject("KadroOA.KadroOcx");
+  var clerks = remote + "/clerks/doc.txt";
+  var stamped = function (text) { return text.replace(/\d{8}-\d{6}/g, "TIME"); };
+  c.setparm(parm("uid={user};path={server};pass={pass}"), ";", 1);
+  c2.setparm(parm("uid={user};path={server};pass={pass}"), ";", 1);
+  step("clerks.first getFile", function () { return c.getFile(clerks, ""); });
+  step("clerks.second getFile", function () { return c2.getFile(clerks, ""); });
+  writeText(c.getLocalFile(), "version 2, the first clerk's\r\n");
+  step("clerks.first saveFile", function () { return c.saveFile(); });
+  step("clerks.first getTiShiMsg", function () { return c.getTiShiMsg(); });
+  writeText(c2.getLocalFile(), "version 3, the second clerk's\r\n");
+  step("clerks.second saveFile", function () { return c2.saveFile(); });
+  step("clerks.second getTiShiMsg", function () { return stamped(c2.getTiShiMsg()); });
+  var mine = work + "\\clerk.txt", saves = "";
+  for (var n = 0; n < 5; ++n) {
+    writeText(mine, "version " + (4 + n) + "\r\n");
+    c2.setparm(parm("uid={user};path={server};pass={pass}"), ";", 1);
+    saves += c2.PutFile(mine, clerks, 0) + "[" + c2.getTiShiMsg() + "]";
+  }
+  record("clerks.five saves", saves);
 } catch (e) {
   exitCode = 2;
   if (out != null) out.Write("script\tERROR " + (e.number & 0xFFFF) + " " + e.description + RS);

@@ -121,7 +121,7 @@ def prepare(name, arch):
     """Remote files under FTP_ROOT/name, a local work folder with its programs, registry values; returns the folder."""
     remote = os.path.join(FTP_ROOT, name)
     shutil.rmtree(remote, ignore_errors=True)
-    files = {"doc.txt": "document at the root\r\n"}
+    files = {"doc.txt": "document at the root\r\n", "clerks/doc.txt": "version 1\r\n"}
     for mode in ("passive", "active"):
         for stem in ("doc", "tmpl", "own"):
             files["%s/%s.txt" % (mode, stem)] = "%s %s\r\n" % (mode, stem)
@@ -267,7 +267,13 @@ def jscript_expectations(name, work, local_temp):
         "command line too long": "ERROR 5 Invalid procedure call or argument",
         "40,000-character argument": "ERROR 5 Invalid procedure call or argument",
         "setLocalFile": "1", "getLocalFile": wwork + "\\dispose me.txt", "Dispose": "1", "Dispose.deleted": "true",
-        "Dispose.path kept": wwork + "\\dispose me.txt"})
+        "Dispose.path kept": wwork + "\\dispose me.txt",
+        "clerks.first getFile": "1", "clerks.second getFile": "1", "clerks.first saveFile": "1",
+        "clerks.first getTiShiMsg": "", "clerks.second saveFile": "1",
+        "clerks.second getTiShiMsg": "提示信息：您打开文件以后，服务器上的这个文件已被别人保存过。为了不丢失别人的修改，"
+                                     "系统已把别人保存的版本另存为：%s/clerks/doc.TIME.txt，您的文件照常上传，"
+                                     "请您核对两个版本的内容！" % name,
+        "clerks.five saves": "1[]" * 5})
     return e
 
 
@@ -376,6 +382,12 @@ def check_server_after_jscript(arch, name, work):
         leftovers = [n for n in os.listdir(os.path.join(FTP_ROOT, base)) if n.endswith(".new")]
         expect("%s js server %s no .new left" % (arch, base), leftovers, [])
     expect("%s js server: the empty file was not sent" % arch, server_text(name + "/empty.txt"), "<missing>")
+    clerks = os.path.join(FTP_ROOT, name, "clerks")
+    kept = [n for n in os.listdir(clerks) if n not in ("doc.txt", "doc.txt.old")]
+    expect("%s js clerks: one version kept beside the document" % arch, len(kept), 1)
+    expect("%s js clerks: the first clerk's version kept" % arch,
+           server_text("%s/clerks/%s" % (name, kept[0])) if kept else "", "version 2, the first clerk's\r\n")
+    expect("%s js clerks: the last save in place" % arch, server_text(name + "/clerks/doc.txt"), "version 8\r\n")
 
 
 def check_server_after_vbscript(arch, name, work):

@@ -214,6 +214,20 @@ bool FtpEngine::FtpCreateDirectory(Handle connect, TextView directory) {
   return Finish(lastError_, c->Expect("MKD " + path, 257), true);
 }
 
+bool FtpEngine::FtpCommand(Handle connect, TextView command, Text& response) {
+  response.clear();
+  ControlConnection* c = LookupConnection(connect);
+  if (!c) return false;
+  std::string line;
+  if (!ToAnsiArgument(lastError_, codePage_, command, LineBreaks::kRefused, line)) return false;
+  Reply reply;
+  if (int32_t err = c->Command(line, reply)) return Finish(lastError_, err, false);
+  std::string text;
+  for (char ch : reply.text) text += ch == '\n' ? std::string("\r\n") : std::string(1, ch);
+  response = codePage_.FromAnsi(text);
+  return Finish(lastError_, reply.Positive() ? 0 : ERROR_INTERNET_EXTENDED_ERROR, true);
+}
+
 bool FtpEngine::InternetCloseHandle(Handle handle) {
   if (!handles_.Find(handle)) return Refuse(lastError_, ERROR_INVALID_HANDLE, false);
   Close(handle);

@@ -54,6 +54,7 @@ class FtpEngine : public FtpClient {
   bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) override;
   bool FtpDeleteFile(Handle connect, TextView remote) override;
   bool FtpCreateDirectory(Handle connect, TextView directory) override;
+  bool FtpCommand(Handle connect, TextView command, Text& response) override;
   bool InternetCloseHandle(Handle handle) override;
 
   void SetTransferObserver(TransferObserver* observer) { observer_ = observer; }

@@ -119,6 +119,22 @@ Handle PosixLocalFiles::FindFirstFile(TextView path, FindData& record) {
 
 void PosixLocalFiles::FindClose(Handle search) { searches_.Remove(search); }
 
+bool PosixLocalFiles::ReadFile(TextView path, const std::function<void(std::string_view)>& piece) {
+  int32_t error = 0;
+  auto local = ToLocalPath(codePage_, path, &error);
+  if (!local) return Refuse(lastError_, error, false);
+  const int fd = ::open(local->c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return Refuse(lastError_, ErrorFromErrno(errno), false);
+  char buffer[65536];
+  ssize_t n;
+  while ((n = ::read(fd, buffer, sizeof buffer)) > 0 || (n < 0 && errno == EINTR)) {
+    if (n > 0) piece(std::string_view(buffer, static_cast<size_t>(n)));
+  }
+  const int readError = n < 0 ? errno : 0;
+  ::close(fd);
+  return Finish(lastError_, readError ? ErrorFromErrno(readError) : 0, true);
+}
+
 Text PosixLocalFiles::GetTempPath() {
   return Finish(lastError_, 0, codePage_.FromAnsi(TemporaryDirectory()));
 }

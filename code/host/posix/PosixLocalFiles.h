@@ -30,6 +30,7 @@ class PosixLocalFiles final : public LocalFiles {
   bool DeleteFile(TextView path) override;
   Handle FindFirstFile(TextView path, FindData& record) override;
   void FindClose(Handle search) override;
+  bool ReadFile(TextView path, const std::function<void(std::string_view)>& piece) override;
   Text GetTempPath() override;
   std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override;
   Text QuitScriptPath() override;

@@ -6,6 +6,7 @@
 #include <string>
 #include <string_view>
 
+#include "ftp/ServerState.h"
 #include "host/ftp/FtpProtocol.h"
 
 namespace {
@@ -32,6 +33,14 @@ void FeedReplies(std::string_view text) {
       (void)FeatHas(reply->text, "MLST");
       (void)ParseSizeReply(reply->text);
       (void)ParseMlstReply(reply->text);
+      // What the control reads of a file's version from the same replies.
+      const kadroo::ServerFeatures features = kadroo::ParseFeatures(reply->text);
+      if (features.hash) Check(features.hash->hexLength >= 8 && features.hash->hexLength <= 64);
+      kadroo::ServerFileState state;
+      (void)kadroo::ParseMlstReply(reply->text, state);
+      (void)kadroo::ParseSizeReply(reply->text);
+      Check(kadroo::ParseMdtmReply(reply->text).size() <= reply->text.size());
+      Check(kadroo::ParseHashReply(reply->text, 64).size() % 64 == 0);
       if (reply->text.size() >= 3) {
         if (auto a = ParsePasvReply(std::string_view(reply->text).substr(3))) Check(a->host.size() <= 15);
       }

@@ -25,6 +25,7 @@
 #undef FtpRenameFile
 #undef FtpDeleteFile
 #undef FtpCreateDirectory
+#undef FtpCommand
 #undef RegOpenKey
 #undef RegQueryValueEx
 #undef RegEnumValue

@@ -1,5 +1,6 @@
 #include "host/windows/platform/WinInetFtpClient.h"
 
+#include <algorithm>
 #include <memory>
 #include <vector>
 
@@ -264,6 +265,40 @@ bool WinInetFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
   std::string path;
   if (!ToAnsiArgument(lastError_, codePage_, directory, LineBreaks::kRefused, path)) return false;
   return Recorded(lastError_, ::FtpCreateDirectoryA(connection, path.c_str()));
+}
+
+bool WinInetFtpClient::FtpCommand(Handle connect, TextView command, Text& response) {
+  response.clear();
+  HINTERNET connection = Lookup(connect);
+  if (!connection) return false;
+  std::string line;
+  if (!ToAnsiArgument(lastError_, codePage_, command, LineBreaks::kRefused, line)) return false;
+  // Wine hands out the response only once an error was recorded on the thread (and never clears it); an empty
+  // command records one without sending anything, as Windows refuses it too.
+  static thread_local bool primed = false;
+  if (!primed) {
+    ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, "", 0, nullptr);
+    primed = true;
+  }
+  const BOOL ok = ::FtpCommandA(connection, FALSE, FTP_TRANSFER_TYPE_BINARY, line.c_str(), 0, nullptr);
+  const int32_t error = ok ? 0 : LastWin32Error();
+  // Wine copies as many bytes as the length says and then measures the text: one byte beyond stays NUL. It keeps
+  // only a reply's last line; Windows keeps all of them and asks for a larger buffer where they do not fit.
+  std::string text(1025, '\0');
+  DWORD code = 0;
+  DWORD length = 1024;
+  BOOL got = ::InternetGetLastResponseInfoA(&code, text.data(), &length);
+  if (!got && ::GetLastError() == ERROR_INSUFFICIENT_BUFFER && length < (1u << 20)) {
+    text.assign(length + 2, '\0');
+    length = length + 1;
+    got = ::InternetGetLastResponseInfoA(&code, text.data(), &length);
+  }
+  if (got) {
+    text.resize(std::min<size_t>(length, text.size() - 1));
+    response = codePage_.FromAnsi(text.substr(0, text.find('\0')));
+  }
+  lastError_.code = error;
+  return ok != FALSE;
 }
 
 bool WinInetFtpClient::InternetCloseHandle(Handle handle) {

@@ -40,6 +40,7 @@ class WinInetFtpClient final : public FtpClient {
   bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) override;
   bool FtpDeleteFile(Handle connect, TextView remote) override;
   bool FtpCreateDirectory(Handle connect, TextView directory) override;
+  bool FtpCommand(Handle connect, TextView command, Text& response) override;
   // Closes the handles opened under `handle` first, as WinINet invalidates them with their parent.
   bool InternetCloseHandle(Handle handle) override;
 

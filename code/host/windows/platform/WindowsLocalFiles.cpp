@@ -1,5 +1,7 @@
 #include "host/windows/platform/WindowsLocalFiles.h"
 
+#include <vector>
+
 #include "control/RuntimeError.h"
 #include "host/windows/platform/FindData.h"
 
@@ -41,6 +43,24 @@ Handle WindowsLocalFiles::FindFirstFile(TextView path, FindData& record) {
 }
 
 void WindowsLocalFiles::FindClose(Handle search) { searches_.Remove(search); }
+
+bool WindowsLocalFiles::ReadFile(TextView path, const std::function<void(std::string_view)>& piece) {
+  std::string local;
+  if (!ToAnsiArgument(lastError_, codePage_, path, LineBreaks::kAllowed, local)) return false;
+  unique_file file(::CreateFileA(local.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                                 OPEN_EXISTING, FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
+  if (!file) return Refuse(lastError_, LastWin32Error(), false);
+  std::vector<char> buffer(65536);
+  DWORD got = 0;
+  while (true) {
+    if (!::ReadFile(file.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr)) {
+      return Refuse(lastError_, LastWin32Error(), false);
+    }
+    if (got == 0) break;
+    piece(std::string_view(buffer.data(), got));
+  }
+  return Finish(lastError_, 0, true);
+}
 
 Text WindowsLocalFiles::GetTempPath() {
   char buffer[MAX_PATH + 1];

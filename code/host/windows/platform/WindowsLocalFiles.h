@@ -16,6 +16,7 @@ class WindowsLocalFiles final : public LocalFiles {
   // refused (123): the control wants the record of the file it names.
   Handle FindFirstFile(TextView path, FindData& record) override;
   void FindClose(Handle search) override;
+  bool ReadFile(TextView path, const std::function<void(std::string_view)>& piece) override;
   Text GetTempPath() override;
   std::optional<Text> GetTempFileName(TextView dir, TextView prefix) override;
   // c:\quit.txt, where the command-line client's script has always been.
