@@ -53,7 +53,7 @@ int32_t Exchange(TlsCredentials& credentials, const std::string& host, uint16_t 
   char buffer[256];
   while (answer.find('\n') == std::string::npos) {
     size_t got = 0;
-    if (int32_t err = tls.Read(buffer, sizeof buffer, got, deadline)) return err;
+    if (int32_t err = tls.Read(buffer, sizeof buffer, deadline, got)) return err;
     if (got == 0) break;
     answer.append(buffer, got);
   }

@@ -49,7 +49,6 @@ int32_t ErrorForPolicy(DWORD error) {
     case static_cast<DWORD>(CERT_E_CN_NO_MATCH): return kTlsCertNameInvalid;
     case static_cast<DWORD>(CERT_E_EXPIRED): case static_cast<DWORD>(CERT_E_VALIDITYPERIODNESTING):
       return kTlsCertDateInvalid;
-    case static_cast<DWORD>(CERT_E_REVOKED): return kTlsCertRevoked;
     case static_cast<DWORD>(CERT_E_UNTRUSTEDROOT): case static_cast<DWORD>(CERT_E_CHAINING):
     case static_cast<DWORD>(CERT_E_UNTRUSTEDCA): case static_cast<DWORD>(TRUST_E_CERT_SIGNATURE):
       return kTlsInvalidCa;
@@ -89,7 +88,7 @@ int32_t TlsCredentials::Acquire() {
   return valid_ ? 0 : kTlsChannelError;
 }
 
-TlsStream::TlsStream(TlsCredentials& credentials, std::unique_ptr<Stream> transport, const std::string& host,
+TlsStream::TlsStream(TlsCredentials& credentials, std::unique_ptr<ftp::Stream> transport, const std::string& host,
                      std::string pinSha256)
     : credentials_(credentials), transport_(std::move(transport)), target_(Widen(host)), pin_(std::move(pinSha256)) {}
 
@@ -101,7 +100,7 @@ int32_t TlsStream::Fill(Deadline deadline) {
   const size_t had = in_.size();
   in_.resize(had + kReadChunk);
   size_t got = 0;
-  const int32_t err = transport_->Read(in_.data() + had, kReadChunk, got, deadline);
+  const int32_t err = transport_->Read(in_.data() + had, kReadChunk, deadline, got);
   in_.resize(had + got);
   if (err) return err;
   return got == 0 ? kTlsChannelError : 0;
@@ -222,7 +221,6 @@ int32_t TlsStream::CheckCertificate() {
     return kTlsInvalidCa;
   }
   if (trust & CERT_TRUST_IS_NOT_TIME_VALID) return kTlsCertDateInvalid;
-  if (trust & CERT_TRUST_IS_REVOKED) return kTlsCertRevoked;
   return checked ? ErrorForPolicy(status.dwError) : kTlsChannelError;
 }
 
@@ -244,7 +242,7 @@ int32_t TlsStream::Handshake(Deadline deadline) {
   return 0;
 }
 
-int32_t TlsStream::Read(char* data, size_t size, size_t& got, Deadline deadline) {
+int32_t TlsStream::Read(char* data, size_t size, Deadline deadline, size_t& got) {
   got = 0;
   for (;;) {
     if (plainAt_ < plain_.size()) {
@@ -290,7 +288,7 @@ int32_t TlsStream::Read(char* data, size_t size, size_t& got, Deadline deadline)
     const size_t had = in_.size();
     in_.resize(had + kReadChunk);
     size_t received = 0;
-    const int32_t err = transport_->Read(in_.data() + had, kReadChunk, received, deadline);
+    const int32_t err = transport_->Read(in_.data() + had, kReadChunk, deadline, received);
     in_.resize(had + received);
     if (err) return err;
     if (received == 0) {
@@ -339,7 +337,9 @@ int32_t TlsStream::Shutdown(Deadline deadline) {
 }
 
 bool TlsStream::Readable() {
-  return plainAt_ < plain_.size() || !in_.empty() || closed_ || transport_->Readable();
+  if (plainAt_ < plain_.size() || !in_.empty() || closed_) return true;
+  auto* socket = dynamic_cast<Pollable*>(transport_.get());
+  return socket && socket->Readable();
 }
 
 }  // namespace kadroo::windows::net

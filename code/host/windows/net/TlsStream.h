@@ -19,7 +19,7 @@
 #include <memory>
 #include <string>
 
-#include "host/windows/net/Stream.h"
+#include "host/windows/net/WinsockStream.h"
 
 namespace kadroo::windows::net {
 
@@ -29,8 +29,8 @@ constexpr int32_t kTlsCertNameInvalid = 12038;     // ERROR_INTERNET_SEC_CERT_CN
 constexpr int32_t kTlsClientCertNeeded = 12044;    // ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED
 constexpr int32_t kTlsInvalidCa = 12045;           // ERROR_INTERNET_INVALID_CA
 constexpr int32_t kTlsChannelError = 12157;        // ERROR_INTERNET_SECURITY_CHANNEL_ERROR
-constexpr int32_t kTlsInvalidCert = 12169;         // ERROR_INTERNET_SEC_INVALID_CERT: not the pinned certificate
-constexpr int32_t kTlsCertRevoked = 12170;         // ERROR_INTERNET_SEC_CERT_REVOKED
+// ERROR_INTERNET_SEC_INVALID_CERT: not the pinned certificate, or another fault of the certificate
+constexpr int32_t kTlsInvalidCert = 12169;
 
 // The credentials of one FTP session. Schannel resumes a TLS session only under the same credential handle and
 // target name, so the control connection and every data connection of a session share one.
@@ -50,11 +50,11 @@ class TlsCredentials {
   bool valid_ = false;
 };
 
-class TlsStream final : public Stream {
+class TlsStream final : public ftp::Stream, public Pollable {
  public:
   // `credentials` must outlive the stream. `pinSha256` is empty or the 32 bytes of the pinned certificate's
   // SHA-256 fingerprint.
-  TlsStream(TlsCredentials& credentials, std::unique_ptr<Stream> transport, const std::string& host,
+  TlsStream(TlsCredentials& credentials, std::unique_ptr<ftp::Stream> transport, const std::string& host,
             std::string pinSha256);
   ~TlsStream() override;
   TlsStream(const TlsStream&) = delete;
@@ -65,13 +65,13 @@ class TlsStream final : public Stream {
   // Whether the handshake resumed an earlier session of the same credentials.
   bool Resumed() const { return resumed_; }
 
-  int32_t Read(char* data, size_t size, size_t& got, Deadline deadline) override;
+  int32_t Read(char* data, size_t size, Deadline deadline, size_t& got) override;
   int32_t Write(const char* data, size_t size, Deadline deadline) override;
   // close_notify, then the transport's own shutdown.
   int32_t Shutdown(Deadline deadline) override;
+  Endpoint Peer() const override { return transport_->Peer(); }
+  Endpoint Local() const override { return transport_->Local(); }
   bool Readable() override;
-
-  Stream& transport() { return *transport_; }
 
  private:
   // Runs InitializeSecurityContext until it completes, on what is in `in_` first; for the handshake and for
@@ -83,7 +83,7 @@ class TlsStream final : public Stream {
   int32_t CheckCertificate();
 
   TlsCredentials& credentials_;
-  std::unique_ptr<Stream> transport_;
+  std::unique_ptr<ftp::Stream> transport_;
   std::wstring target_;
   std::string pin_;
   CtxtHandle context_{};

@@ -56,6 +56,19 @@ std::string HostBytes(const sockaddr_storage& a) {
   return {};
 }
 
+// The address of an endpoint, port 0; false when it is no address.
+bool AddressOf(const Endpoint& endpoint, sockaddr_storage& out) {
+  out = sockaddr_storage{};
+  if (endpoint.ipv6) {
+    auto& in6 = reinterpret_cast<sockaddr_in6&>(out);
+    in6.sin6_family = AF_INET6;
+    return ::inet_pton(AF_INET6, endpoint.address.c_str(), &in6.sin6_addr) == 1;
+  }
+  auto& in = reinterpret_cast<sockaddr_in&>(out);
+  in.sin_family = AF_INET;
+  return ::inet_pton(AF_INET, endpoint.address.c_str(), &in.sin_addr) == 1;
+}
+
 }  // namespace
 
 int32_t StartWinsock() {
@@ -81,26 +94,21 @@ bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
   return !x.empty() && x == HostBytes(b);
 }
 
-std::string AddressText(const sockaddr_storage& a) {
+Endpoint EndpointOf(const sockaddr_storage& a) {
+  Endpoint endpoint;
   char text[INET6_ADDRSTRLEN] = {};
-  DWORD size = sizeof text;
-  sockaddr_storage bare = a;
-  SetPort(bare, 0);
-  if (::WSAAddressToStringA(reinterpret_cast<sockaddr*>(&bare), LengthOf(bare), nullptr, text, &size) != 0) return {};
-  return text;
-}
-
-uint16_t PortOf(const sockaddr_storage& a) {
-  return ntohs(a.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6&>(a).sin6_port
-                                       : reinterpret_cast<const sockaddr_in&>(a).sin_port);
-}
-
-void SetPort(sockaddr_storage& a, uint16_t port) {
-  if (a.ss_family == AF_INET6) {
-    reinterpret_cast<sockaddr_in6&>(a).sin6_port = htons(port);
+  endpoint.ipv6 = a.ss_family == AF_INET6;
+  if (endpoint.ipv6) {
+    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(a);
+    ::inet_ntop(AF_INET6, &in6.sin6_addr, text, sizeof text);
+    endpoint.port = ntohs(in6.sin6_port);
   } else {
-    reinterpret_cast<sockaddr_in&>(a).sin_port = htons(port);
+    const auto& in = reinterpret_cast<const sockaddr_in&>(a);
+    ::inet_ntop(AF_INET, &in.sin_addr, text, sizeof text);
+    endpoint.port = ntohs(in.sin_port);
   }
+  endpoint.address = text;
+  return endpoint;
 }
 
 int32_t WinsockStream::Connect(const std::string& host, uint16_t port, Deadline deadline,
@@ -156,7 +164,7 @@ WinsockStream::WinsockStream(Socket socket) : socket_(std::move(socket)) {
   ::getsockname(socket_.get(), reinterpret_cast<sockaddr*>(&local_), &length);
 }
 
-int32_t WinsockStream::Read(char* data, size_t size, size_t& got, Deadline deadline) {
+int32_t WinsockStream::Read(char* data, size_t size, Deadline deadline, size_t& got) {
   got = 0;
   const int want = static_cast<int>(std::min<size_t>(size, INT_MAX));
   for (;;) {
@@ -196,10 +204,9 @@ int32_t WinsockStream::Shutdown(Deadline) {
 
 bool WinsockStream::Readable() { return WaitFor(socket_.get(), false, Clock::now()) > 0; }
 
-int32_t Listener::Open(const sockaddr_storage& local) {
+int32_t WinsockListener::Open(const Endpoint& local) {
   if (int32_t err = StartWinsock()) return err;
-  address_ = local;
-  SetPort(address_, 0);
+  if (!AddressOf(local, address_)) return ERROR_INTERNET_CANNOT_CONNECT;
   socket_.reset(::WSASocketW(address_.ss_family, SOCK_STREAM, IPPROTO_TCP, nullptr, 0, WSA_FLAG_NO_HANDLE_INHERIT));
   int length = sizeof address_;
   if (!socket_ || ::bind(socket_.get(), reinterpret_cast<sockaddr*>(&address_), LengthOf(address_)) != 0 ||
@@ -212,12 +219,14 @@ int32_t Listener::Open(const sockaddr_storage& local) {
   return 0;
 }
 
-int32_t Listener::Accept(const sockaddr_storage& server, Deadline deadline, Stream* control,
-                         std::unique_ptr<WinsockStream>& out) {
+int32_t WinsockListener::Accept(ftp::Stream& control, Deadline deadline, std::unique_ptr<ftp::Stream>& out) {
+  sockaddr_storage server{};
+  if (!AddressOf(control.Peer(), server)) return ERROR_INTERNET_CANNOT_CONNECT;
+  auto* pollable = dynamic_cast<Pollable*>(&control);
   // The control connection may be TLS, whose readiness is not the socket's alone: look at it between short waits.
   constexpr milliseconds kSlice{50};
   for (;;) {
-    if (control && control->Readable()) return ERROR_INTERNET_EXTENDED_ERROR;
+    if (pollable && pollable->Readable()) return 0;
     const Deadline now = Clock::now();
     if (now >= deadline) return ERROR_INTERNET_TIMEOUT;
     const int ready = WaitFor(socket_.get(), false, std::min<Deadline>(deadline, now + kSlice));
@@ -226,8 +235,7 @@ int32_t Listener::Accept(const sockaddr_storage& server, Deadline deadline, Stre
     sockaddr_storage from{};
     int length = sizeof from;
     Socket s(::accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &length));
-    if (!s) continue;
-    if (!SameHost(from, server)) continue;
+    if (!s || !SameHost(from, server)) continue;
     ::SetHandleInformation(reinterpret_cast<HANDLE>(s.get()), HANDLE_FLAG_INHERIT, 0);
     out = std::make_unique<WinsockStream>(std::move(s));
     socket_.reset();

@@ -9,18 +9,27 @@
 #include <memory>
 #include <string>
 
-#include "host/windows/net/Stream.h"
+#include "host/ftp/Stream.h"
 
 namespace kadroo::windows::net {
+
+using ftp::Clock;
+using ftp::Deadline;
+using ftp::Endpoint;
+
+// What the Listener asks of a control connection while it waits: whether a read would not wait.
+class Pollable {
+ public:
+  virtual ~Pollable() = default;
+  virtual bool Readable() = 0;
+};
 
 // Winsock for the process, started once; 0 or 12004.
 int32_t StartWinsock();
 
 int32_t ErrorFromWinsock(int err);
 bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b);
-std::string AddressText(const sockaddr_storage& a);
-uint16_t PortOf(const sockaddr_storage& a);
-void SetPort(sockaddr_storage& a, uint16_t port);
+Endpoint EndpointOf(const sockaddr_storage& a);
 
 class Socket {
  public:
@@ -50,7 +59,7 @@ class Socket {
   SOCKET s_ = INVALID_SOCKET;
 };
 
-class WinsockStream final : public Stream {
+class WinsockStream final : public ftp::Stream, public Pollable {
  public:
   // Connects to the first of `host`'s addresses that answers: 12007 when the name does not resolve, 12002 when the
   // deadline passed, 12029 when nothing answered.
@@ -61,14 +70,14 @@ class WinsockStream final : public Stream {
   // Takes a connected socket.
   explicit WinsockStream(Socket socket);
 
-  int32_t Read(char* data, size_t size, size_t& got, Deadline deadline) override;
+  int32_t Read(char* data, size_t size, Deadline deadline, size_t& got) override;
   int32_t Write(const char* data, size_t size, Deadline deadline) override;
   int32_t Shutdown(Deadline deadline) override;
+  Endpoint Peer() const override { return EndpointOf(peer_); }
+  Endpoint Local() const override { return EndpointOf(local_); }
   bool Readable() override;
 
   const sockaddr_storage& peer() const { return peer_; }
-  const sockaddr_storage& local() const { return local_; }
-  SOCKET handle() const { return socket_.get(); }
 
  private:
   Socket socket_;
@@ -77,16 +86,14 @@ class WinsockStream final : public Stream {
 };
 
 // The listening end of an active-mode data connection.
-class Listener {
+class WinsockListener final : public ftp::Listener {
  public:
-  // Listens on `local`'s address (the control connection's own), on a port the system picks.
-  int32_t Open(const sockaddr_storage& local);
-  // The address and port to announce in PORT or EPRT.
-  const sockaddr_storage& address() const { return address_; }
-  // The first connection from `server`'s host. Anyone else who finds the port is turned away and the wait goes
-  // on; something readable on `control` (a reply refusing the transfer) ends it with 12003 and `out` empty.
-  int32_t Accept(const sockaddr_storage& server, Deadline deadline, Stream* control,
-                 std::unique_ptr<WinsockStream>& out);
+  // Listens on `local`'s address (the control connection's own), on a port the system picks; 0 or 12029.
+  int32_t Open(const Endpoint& local);
+  Endpoint Bound() const override { return EndpointOf(address_); }
+  // The first connection from the host of `control`'s peer. Anyone else who finds the port is turned away and the
+  // wait goes on; something readable on `control` (a reply refusing the transfer) ends it with 0 and `out` empty.
+  int32_t Accept(ftp::Stream& control, Deadline deadline, std::unique_ptr<ftp::Stream>& out) override;
 
  private:
   Socket socket_;
