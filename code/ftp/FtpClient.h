@@ -11,6 +11,9 @@ constexpr uint32_t INTERNET_OPEN_TYPE_PRECONFIG = 0;
 constexpr uint32_t INTERNET_SERVICE_FTP = 1;
 constexpr uint32_t INTERNET_FLAG_PASSIVE = 0x08000000;
 constexpr uint32_t INTERNET_FLAG_RELOAD = 0x80000000;
+// The page asked for FTP over TLS ("tls=1" in the parameter string). WinINet's own flag for TLS, which its FTP
+// does not offer: our FTP engine serves such a session.
+constexpr uint32_t INTERNET_FLAG_SECURE = 0x00800000;
 constexpr uint32_t FTP_TRANSFER_TYPE_UNKNOWN = 0;
 constexpr uint32_t FTP_TRANSFER_TYPE_BINARY = 2;
 constexpr uint16_t INTERNET_DEFAULT_FTP_PORT = 21;
@@ -26,6 +29,13 @@ enum : int32_t {
   ERROR_INTERNET_CANNOT_CONNECT = 12029,
   ERROR_INTERNET_CONNECTION_ABORTED = 12030,
   ERROR_INTERNET_CONNECTION_RESET = 12031,
+  ERROR_INTERNET_SEC_CERT_DATE_INVALID = 12037,    // the server's certificate expired or is not valid yet
+  ERROR_INTERNET_SEC_CERT_CN_INVALID = 12038,      // it does not name the host connected to
+  ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED = 12044,  // the server wants a certificate of ours
+  ERROR_INTERNET_INVALID_CA = 12045,               // no authority we trust signed it
+  ERROR_INTERNET_SECURITY_CHANNEL_ERROR = 12157,   // the server refused TLS (AUTH TLS, PBSZ, PROT P) or its handshake
+  ERROR_INTERNET_SEC_INVALID_CERT = 12169,         // another fingerprint than the one pinned, or another fault
+  ERROR_INTERNET_SEC_CERT_REVOKED = 12170,
   ERROR_FTP_TRANSFER_IN_PROGRESS = 12110,
   ERROR_FTP_DROPPED = 12111,
 };

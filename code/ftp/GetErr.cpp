@@ -47,9 +47,16 @@ constexpr ErrorText kErrorTexts[] = {
     {12030, u"Connection with the server has been terminated."},
     {12031, u"Connection with the server has been reset."},
     {12036, u"Request failed because the handle already exists."},
+    {12037, u"文件服务器的证书已过期或尚未生效，未建立加密连接"},
+    {12038, u"文件服务器的证书与服务器地址不符，未建立加密连接"},
+    {12044, u"文件服务器要求客户端证书，未建立加密连接"},
+    {12045, u"文件服务器的证书不是受信任的证书颁发机构签发的，未建立加密连接"},
     {12110, u"文件或文件夹不存在。The requested operation cannot be made on the FTP session handle because an "
             u"operation is already in progress"},
     {12111, u"文件服务器连接被中断。The FTP operation was not completed because the session was aborted "},
+    {12157, u"文件服务器不接受加密连接（FTP over TLS），或加密握手失败"},
+    {12169, u"文件服务器的证书无效，或与管理员指定的证书指纹（SHA-256）不符，未建立加密连接"},
+    {12170, u"文件服务器的证书已被吊销，未建立加密连接"},
 };
 
 constexpr char16_t kNoDetails[] = u"无其他详细错误信息。";

@@ -14,6 +14,7 @@ void KadroOcx::setparm(TextView aParm, TextView aSplit, int32_t aUseInternetFlag
   sErrorMsg.clear();
   sPort.clear();
   lConnectFlags = aUseInternetFlagPassive == 1 ? static_cast<int32_t>(INTERNET_FLAG_PASSIVE) : 0;
+  if (GetParmValue(sParm, u"tls", delimiter) == u"1") lConnectFlags |= static_cast<int32_t>(INTERNET_FLAG_SECURE);
 }
 
 int32_t KadroOcx::ConnectServer() {

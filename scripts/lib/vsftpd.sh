@@ -5,7 +5,8 @@
 #                       config and a PAM service of its own, starts vsftpd on a free port and waits for its greeting.
 #                       Sets VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, VSFTPD_PID. Needs root and the vsftpd package.
 #                       With VSFTPD_ADDRESS=::1 set beforehand it listens on the IPv6 loopback instead of 127.0.0.1;
-#                       with VSFTPD_LOCAL_MAX_RATE (bytes per second) each transfer goes no faster.
+#                       with VSFTPD_LOCAL_MAX_RATE (bytes per second) each transfer goes no faster; with
+#                       VSFTPD_TLS_PEM (certificate and key in one file) it offers FTP over TLS and requires it.
 #   vsftpd_stop         stops that server (its whole process group), removes the user, the config and the PAM file.
 #                       Safe to call twice and from a trap; leaves ROOT to the caller.
 #
@@ -141,6 +142,12 @@ idle_session_timeout=120
 data_connection_timeout=120
 local_max_rate=${VSFTPD_LOCAL_MAX_RATE:-0}
 EOF
+  # FTP over TLS with vsftpd's defaults: logins and data must use TLS, data connections must resume the control
+  # connection's session.
+  if [ -n "${VSFTPD_TLS_PEM:-}" ]; then
+    printf 'ssl_enable=YES\nrsa_cert_file=%s\nrsa_private_key_file=%s\n' "$VSFTPD_TLS_PEM" "$VSFTPD_TLS_PEM" \
+      >>"$VSFTPD_STATE_DIR/vsftpd.conf"
+  fi
 
   # Its own process group, so that vsftpd_stop also ends sessions still running after an interrupt.
   setsid vsftpd "$VSFTPD_STATE_DIR/vsftpd.conf" </dev/null >"$VSFTPD_STATE_DIR/vsftpd.log" 2>&1 &

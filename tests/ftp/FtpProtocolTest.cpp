@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "host/ftp/FtpProtocol.h"
+#include "host/ftp/FtpTlsSettings.h"
 
 namespace kadroo::ftp {
 namespace {
@@ -234,6 +235,46 @@ TEST(Paths, BaseDirAndWildcards) {
   EXPECT_FALSE(WildcardMatch("*.txt", "a.txt.bak"));
   EXPECT_FALSE(WildcardMatch("a?c", "ac"));
   EXPECT_FALSE(WildcardMatch("abc", "abcd"));
+}
+
+// The administrator's FTP over TLS settings: which connection each document demands TLS of, and which documents
+// cannot be used (and then demand it of every server).
+TEST(FtpTlsSettings, DemandsAsWritten) {
+  Fingerprint aa;
+  aa.fill(0xaa);
+  struct Case {
+    const char* document;
+    const char* host;
+    uint16_t port;
+    bool problem, tls;
+    std::optional<Fingerprint> pin;
+  } cases[] = {
+      {"", "ftp.example.org", 21, false, false, {}},
+      {R"({"servers": {}})", "ftp.example.org", 21, false, false, {}},
+      {R"({"servers": {"FTP.Example.org": {}}})", "ftp.example.ORG", 0, false, true, {}},
+      {R"({"servers": {"ftp.example.org": {}}})", "ftp.example.org", 2121, false, false, {}},
+      {R"({"servers": {"10.1.2.3:2121": {"sha256": "AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:AA:)"
+       R"(AA:AA:AA:AA:AA:AA:AA:AA:AA:AA"}}})", "10.1.2.3", 2121, false, true, aa},
+      {R"({"servers": {"[::1]": {"sha256": ")" "aaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaaa" R"("}}})",
+       "0:0::1", 21, false, true, aa},
+      // Unusable: TLS for every server, no pin.
+      {"not json", "ftp.example.org", 21, true, true, {}},
+      {R"({"servers": {"ftp.example.org": {"sha256": "abc"}}})", "other", 21, true, true, {}},
+      {R"({"servers": {"ftp.example.org": {"sha1": "ab"}}})", "other", 21, true, true, {}},
+      {R"({"servers": {"ftp.example.org:x": {}}})", "other", 21, true, true, {}},
+      {R"({"sites": {}})", "other", 21, true, true, {}},
+  };
+  for (const auto& c : cases) {
+    std::string problem;
+    const FtpTlsSettings settings = ParseFtpTlsSettings(c.document, problem);
+    EXPECT_EQ(!problem.empty(), c.problem) << c.document;
+    const auto demand = settings.For(c.host, c.port);
+    ASSERT_EQ(demand.has_value(), c.tls) << c.document;
+    if (demand) {
+      EXPECT_EQ(demand->host, c.host);
+      EXPECT_EQ(demand->pin, c.pin) << c.document;
+    }
+  }
 }
 
 }  // namespace

@@ -23,12 +23,13 @@ read -r _
 
 
 class Server:
-    def __init__(self, address="127.0.0.1"):
+    def __init__(self, address="127.0.0.1", tls_pem=None):
         self.dir = tempfile.mkdtemp(prefix="kadroo-cycle-")
         os.chmod(self.dir, 0o755)
         self.root = os.path.join(self.dir, "root")
         self.proc = subprocess.Popen(["bash", "-c", SERVER, "vsftpd", ROOT, self.root, address], stdin=subprocess.PIPE,
-                                     stdout=subprocess.PIPE, text=True)
+                                     stdout=subprocess.PIPE, text=True,
+                                     env=dict(os.environ, VSFTPD_TLS_PEM=tls_pem or ""))
         line = self.proc.stdout.readline().split()
         if len(line) != 3:
             self.stop()
@@ -57,9 +58,9 @@ class Server:
 class Session:
     """One kadrooa, without a controlling terminal, as a host process started from a page would be."""
 
-    def __init__(self, tmpdir, command=None, preexec_fn=None):
+    def __init__(self, tmpdir, command=None, preexec_fn=None, env=None):
         self.proc = subprocess.Popen(command or [KADROOA], stdin=subprocess.PIPE, stdout=subprocess.PIPE,
-                                     stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=tmpdir),
+                                     stderr=subprocess.PIPE, env=dict(os.environ, TMPDIR=tmpdir, **(env or {})),
                                      start_new_session=True, preexec_fn=preexec_fn)
         self.id = 0
 

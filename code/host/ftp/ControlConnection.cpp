@@ -68,6 +68,20 @@ int32_t ControlConnection::Open(const std::string& host, uint16_t port) {
   return reply.code == 220 ? 0 : ERROR_INTERNET_CANNOT_CONNECT;
 }
 
+int32_t ControlConnection::Secure(const TlsDemand& demand) {
+  Reply reply;
+  if (int32_t err = Command("AUTH TLS", reply)) return err;
+  // Bytes that came after the 234 were not sent under TLS, whoever sent them: a reply to them would be forged.
+  if (reply.code != 234 || !input_.empty()) return Fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+  if (int32_t err = network_.StartTls(demand, tls_)) return Fail(err);
+  if (int32_t err = tls_->SecureControl(control_, Clock::now() + timeouts.connect)) return Fail(err);
+  for (const char* command : {"PBSZ 0", "PROT P"}) {
+    if (int32_t err = Command(command, reply)) return err;
+    if (reply.code != 200) return Fail(ERROR_INTERNET_SECURITY_CHANNEL_ERROR);
+  }
+  return 0;
+}
+
 int32_t ControlConnection::Login(const std::string& user, const std::string& password) {
   Reply reply;
   if (int32_t err = Command("USER " + user, reply)) return err;
@@ -270,7 +284,12 @@ int32_t ControlConnection::StartTransfer(std::string_view command, DataChannel& 
   if (int32_t err = Send(command)) return err;
   if (int32_t err = Read(started, timeouts.reply)) return err;
   if (!started.Preliminary()) return ErrorForReply(started.code);
-  return AcceptData(channel);
+  if (int32_t err = AcceptData(channel)) return err;
+  // A data connection that will not take TLS leaves the server mid-transfer: the session cannot go on.
+  if (tls_) {
+    if (int32_t err = tls_->SecureData(channel.stream, Clock::now() + timeouts.connect)) return Fail(err);
+  }
+  return 0;
 }
 
 int32_t ControlConnection::FinishTransfer() {

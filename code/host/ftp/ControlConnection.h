@@ -38,6 +38,10 @@ class ControlConnection {
 
   // Connects to the first of `host`'s addresses that answers and reads the greeting; 0 or the platform code.
   int32_t Open(const std::string& host, uint16_t port);
+  // Explicit FTPS right after the greeting: AUTH TLS, the handshake, PBSZ 0 and PROT P. Any refusal or failure
+  // ends the connection (12157, or the TLS session's code for the certificate) before anything else is sent.
+  // Every data connection is then protected too.
+  int32_t Secure(const TlsDemand& demand);
   // USER and PASS; 0, or 12013/12014 for a refused user or password, 12015 for another refusal.
   int32_t Login(const std::string& user, const std::string& password);
   // The record of `path` (see FtpEngine::FtpFindFirstFile); 0 with `entry` empty when nothing names it.
@@ -91,6 +95,7 @@ class ControlConnection {
 
   Network& network_;
   std::unique_ptr<Stream> control_;
+  std::unique_ptr<TlsSession> tls_;
   Endpoint peer_;
   Endpoint local_;
   std::string input_;          // received and not yet parsed

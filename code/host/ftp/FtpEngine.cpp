@@ -23,8 +23,13 @@ FindData RecordOf(const Entry& entry) {
 }  // namespace
 
 FtpEngine::FtpEngine(LastError& lastError, CodePage& codePage, Network& network, FileSystem& files,
-                     FtpTimeouts timeouts)
-    : lastError_(lastError), codePage_(codePage), network_(network), files_(files), timeouts_(timeouts) {}
+                     FtpTimeouts timeouts, FtpTlsSettings tls)
+    : lastError_(lastError),
+      codePage_(codePage),
+      network_(network),
+      files_(files),
+      timeouts_(timeouts),
+      tls_(std::move(tls)) {}
 
 FtpEngine::~FtpEngine() {
   while (!handles_.entries().empty()) Close(handles_.entries().begin()->first);
@@ -87,7 +92,12 @@ Handle FtpEngine::InternetConnect(Handle session, TextView server, uint16_t port
   if (host.empty()) return Finish(lastError_, ERROR_INTERNET_NAME_NOT_RESOLVED, Handle{0});
 
   auto c = std::make_unique<ControlConnection>(network_, flags, timeouts_);
+  auto demand = tls_.For(host, port);
+  if (!demand && (flags & INTERNET_FLAG_SECURE)) demand = TlsDemand{host, std::nullopt};
   if (int32_t err = c->Open(host, port)) return Finish(lastError_, err, Handle{0});
+  if (demand) {
+    if (int32_t err = c->Secure(*demand)) return Finish(lastError_, err, Handle{0});
+  }
   if (int32_t err = c->Login(wireUser, wirePassword)) return Finish(lastError_, err, Handle{0});
   if (auto known = mlstOffered_.find(c->server); known != mlstOffered_.end()) c->mlst = known->second;
   auto object = std::make_unique<Object>();

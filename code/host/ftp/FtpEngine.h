@@ -8,6 +8,10 @@
 // often names a private address, and following a third host would let a server aim our connection elsewhere.
 // Active mode listens on the local address of the control connection.
 //
+// FTP over TLS (RFC 4217, explicit) where the administrator's settings name the server or the page set
+// INTERNET_FLAG_SECURE: AUTH TLS, PBSZ 0 and PROT P before USER, never CCC, every data connection protected and
+// resuming the control connection's session. Asked by either, TLS is never given up.
+//
 // Downloads are placed as DownloadPlacement.h says, once the server confirmed the transfer and, where the 150 reply
 // announced a size, after that many bytes arrived. Transfers go through a fixed buffer or the host's fast path.
 #include <cstdint>
@@ -20,6 +24,7 @@
 #include "ftp/FtpClient.h"
 #include "ftp/TransferObserver.h"
 #include "host/ftp/ControlConnection.h"
+#include "host/ftp/FtpTlsSettings.h"
 #include "host/ftp/Stream.h"
 
 namespace kadroo::ftp {
@@ -27,7 +32,8 @@ namespace kadroo::ftp {
 class FtpEngine : public FtpClient {
  public:
   // Every argument must outlive the client.
-  FtpEngine(LastError& lastError, CodePage& codePage, Network& network, FileSystem& files, FtpTimeouts timeouts = {});
+  FtpEngine(LastError& lastError, CodePage& codePage, Network& network, FileSystem& files, FtpTimeouts timeouts = {},
+            FtpTlsSettings tls = {});
   ~FtpEngine() override;
   FtpEngine(const FtpEngine&) = delete;
   FtpEngine& operator=(const FtpEngine&) = delete;
@@ -71,6 +77,7 @@ class FtpEngine : public FtpClient {
   FileSystem& files_;
   TransferObserver* observer_ = nullptr;
   FtpTimeouts timeouts_;
+  FtpTlsSettings tls_;
   HandleTable<std::unique_ptr<Object>> handles_;
   // Whether each server (address, port and user) offered MLST, so that each new connection to it need not ask
   // FEAT again: every transfer opens a connection of its own. A wrong guess only costs the fallback.

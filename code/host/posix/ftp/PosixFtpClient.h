@@ -1,5 +1,5 @@
 #pragma once
-// The FTP client of the Linux build: the FTP engine over BSD sockets and the system's files.
+// The FTP client of the Linux build: the FTP engine over BSD sockets, OpenSSL and the system's files.
 #include "host/ftp/FtpEngine.h"
 #include "host/posix/ftp/PosixFiles.h"
 #include "host/posix/ftp/Socket.h"
@@ -7,6 +7,10 @@
 namespace kadroo::posix {
 
 using ftp::FtpTimeouts;
+
+// The administrator's FTP over TLS settings (host/ftp/FtpTlsSettings.h): $KADROOA_FTP_TLS_FILE, else
+// /etc/kadrooa/ftp-tls.json. A problem with them is reported on standard error.
+ftp::FtpTlsSettings LoadFtpTlsSettings();
 
 namespace detail {
 // Built before the engine that uses them.
@@ -20,7 +24,8 @@ struct PosixFtpParts {
 class PosixFtpClient final : private detail::PosixFtpParts, public ftp::FtpEngine {
  public:
   // `lastError` and `codePage` must outlive the client.
-  PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTimeouts timeouts = {});
+  PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTimeouts timeouts = {},
+                 ftp::FtpTlsSettings tls = LoadFtpTlsSettings());
 };
 
 }  // namespace kadroo::posix

@@ -315,7 +315,7 @@ int32_t PosixNetwork::Listen(const Endpoint& local, std::unique_ptr<ftp::Listene
 }
 
 int DescriptorOf(const ftp::Stream& stream) {
-  if (auto* s = dynamic_cast<const SocketStream*>(&stream)) return s->fd();
+  if (auto* s = dynamic_cast<const PosixStream*>(&stream)) return s->fd();
   return -1;
 }
 

@@ -24,8 +24,14 @@ int32_t WaitFor(int fd, short events, Deadline deadline);
 
 int32_t ErrorFromSocket(int err);
 
+// A stream of this host: it waits on a descriptor.
+class PosixStream : public ftp::Stream {
+ public:
+  virtual int fd() const = 0;
+};
+
 // A connected socket.
-class SocketStream : public ftp::Stream {
+class SocketStream final : public PosixStream {
  public:
   SocketStream(Fd socket, bool quickAck);
   int32_t Read(char* data, size_t size, Deadline deadline, size_t& got) override;
@@ -34,7 +40,7 @@ class SocketStream : public ftp::Stream {
   ftp::Endpoint Peer() const override { return peer_; }
   ftp::Endpoint Local() const override { return local_; }
   bool ReceiveInto(ftp::LocalFile& file, std::chrono::milliseconds idle, ftp::Flow& flow) override;
-  int fd() const { return socket_.get(); }
+  int fd() const override { return socket_.get(); }
 
  private:
   Fd socket_;
@@ -47,6 +53,8 @@ class PosixNetwork : public ftp::Network {
   int32_t Connect(const std::string& host, uint16_t port, Deadline deadline, Role role,
                   std::unique_ptr<ftp::Stream>& out) override;
   int32_t Listen(const ftp::Endpoint& local, std::unique_ptr<ftp::Listener>& out) override;
+  // OpenSSL (OpenSslTls.cpp).
+  int32_t StartTls(const ftp::TlsDemand& demand, std::unique_ptr<ftp::TlsSession>& out) override;
 };
 
 // The descriptor a stream of this host waits on (a TLS stream's socket for one), -1 for another.

@@ -91,6 +91,8 @@ Handle WinInetFtpClient::InternetConnect(Handle session, TextView server, uint16
                                          TextView password, uint32_t service, uint32_t flags, uintptr_t context) {
   HINTERNET parent = Lookup(session);
   if (!parent) return 0;
+  // WinINet has no FTP over TLS: a session that asks for it never goes out in clear text from here.
+  if (flags & INTERNET_FLAG_SECURE) return Refuse(lastError_, ERROR_INTERNET_SECURITY_CHANNEL_ERROR, Handle{0});
   std::string host, userText, passwordText;
   for (auto [text, out] : {std::pair{server, &host}, {user, &userText}, {password, &passwordText}}) {
     if (!ToAnsiArgument(lastError_, codePage_, text, LineBreaks::kRefused, *out)) return 0;
