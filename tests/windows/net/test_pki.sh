@@ -2,8 +2,9 @@
 # Certificates from the test's own authority, for TLS servers on 127.0.0.1. Source this file, then:
 #
 #   make_test_pki DIR   writes into DIR: ca.pem/ca.der (the authority), server.pem/server.key (for "localhost",
-#                       signed by it), expired.pem (the same key, valid in January 2020 only), stranger.pem/.key
-#                       (self-signed, for "localhost"), and prints nothing.
+#                       signed by it), expired.pem (the same key, valid in January 2020 only), address.pem (the
+#                       same key, for the address 127.0.0.1 alone), stranger.pem/.key (self-signed, for
+#                       "localhost"), and prints nothing.
 #   sha256_of CERT      prints the certificate's SHA-256 fingerprint as AA:BB:...
 
 make_test_pki() {
@@ -34,10 +35,16 @@ commonName = supplied
 subjectAltName = DNS:localhost
 extendedKeyUsage = serverAuth
 basicConstraints = CA:FALSE
+[address]
+subjectAltName = IP:127.0.0.1
+extendedKeyUsage = serverAuth
+basicConstraints = CA:FALSE
 CONF
     openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out server.pem -days 30 -notext
     openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out expired.pem -notext \
       -startdate 20200101000000Z -enddate 20200201000000Z
+    openssl ca -batch -config ca.cnf -cert ca.pem -keyfile ca.key -in server.csr -out address.pem -days 30 -notext \
+      -extensions address
     openssl req -x509 -newkey rsa:2048 -nodes -keyout stranger.key -out stranger.pem -days 30 -subj "/CN=localhost" \
       -addext "subjectAltName=DNS:localhost"
   ) >/dev/null 2>&1

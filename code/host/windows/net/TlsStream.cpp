@@ -1,6 +1,7 @@
 #include "host/windows/net/TlsStream.h"
 
 #include <wincrypt.h>
+#include <ws2tcpip.h>
 
 #include <algorithm>
 #include <cstring>
@@ -32,6 +33,37 @@ struct ContextBuffer {
     if (p) ::FreeContextBuffer(p);
   }
 };
+
+// The bytes of `host` when it is an IPv4 or IPv6 address; empty for a name.
+std::string AddressBytes(const std::wstring& host) {
+  IN6_ADDR v6{};
+  if (::InetPtonW(AF_INET6, host.c_str(), &v6) == 1) return std::string(reinterpret_cast<const char*>(&v6), 16);
+  IN_ADDR v4{};
+  if (::InetPtonW(AF_INET, host.c_str(), &v4) == 1) return std::string(reinterpret_cast<const char*>(&v4), 4);
+  return {};
+}
+
+// Whether the certificate's subject alternative names hold `address` as an IP address. The SSL policy compares
+// only DNS names (Wine's, and older Windows'), while a page may name its server by address.
+bool NamesAddress(PCCERT_CONTEXT certificate, const std::string& address) {
+  const CERT_INFO* info = certificate->pCertInfo;
+  const CERT_EXTENSION* extension = ::CertFindExtension(szOID_SUBJECT_ALT_NAME2, info->cExtension, info->rgExtension);
+  if (!extension) return false;
+  CERT_ALT_NAME_INFO* names = nullptr;
+  DWORD size = 0;
+  if (!::CryptDecodeObjectEx(X509_ASN_ENCODING, X509_ALTERNATE_NAME, extension->Value.pbData,
+                             extension->Value.cbData, CRYPT_DECODE_ALLOC_FLAG, nullptr, &names, &size)) {
+    return false;
+  }
+  bool found = false;
+  for (DWORD i = 0; i < names->cAltEntry && !found; ++i) {
+    const CERT_ALT_NAME_ENTRY& entry = names->rgAltEntry[i];
+    found = entry.dwAltNameChoice == CERT_ALT_NAME_IP_ADDRESS && entry.IPAddress.cbData == address.size() &&
+            std::memcmp(entry.IPAddress.pbData, address.data(), address.size()) == 0;
+  }
+  ::LocalFree(names);
+  return found;
+}
 
 int32_t ErrorForHandshake(SECURITY_STATUS status, bool clientCertAsked) {
   switch (status) {
@@ -203,10 +235,12 @@ int32_t TlsStream::CheckCertificate() {
                                  &chain)) {
     return kTlsChannelError;
   }
+  // An address is matched against the certificate's IP addresses here, a name by the policy.
+  const std::string address = AddressBytes(target_);
   HTTPSPolicyCallbackData ssl{};
   ssl.cbStruct = sizeof ssl;
   ssl.dwAuthType = AUTHTYPE_SERVER;
-  ssl.pwszServerName = target_.data();
+  ssl.pwszServerName = address.empty() ? target_.data() : nullptr;
   CERT_CHAIN_POLICY_PARA policy{};
   policy.cbSize = sizeof policy;
   policy.pvExtraPolicyPara = &ssl;
@@ -221,7 +255,9 @@ int32_t TlsStream::CheckCertificate() {
     return kTlsInvalidCa;
   }
   if (trust & CERT_TRUST_IS_NOT_TIME_VALID) return kTlsCertDateInvalid;
-  return checked ? ErrorForPolicy(status.dwError) : kTlsChannelError;
+  if (!checked) return kTlsChannelError;
+  if (int32_t err = ErrorForPolicy(status.dwError)) return err;
+  return address.empty() || NamesAddress(certificate, address) ? 0 : kTlsCertNameInvalid;
 }
 
 int32_t TlsStream::Handshake(Deadline deadline) {
@@ -254,6 +290,9 @@ int32_t TlsStream::Read(char* data, size_t size, Deadline deadline, size_t& got)
     if (closed_) return 0;
     if (broken_) return brokenError_;
     if (!in_.empty()) {
+      // A TLS 1.2 alert record (content type 21): Wine's Schannel decrypts the peer's close_notify into nothing
+      // with SEC_E_OK where Windows says SEC_I_CONTEXT_EXPIRED, and the peer then waits for ours.
+      const bool alert = static_cast<unsigned char>(in_[0]) == 21;
       SecBuffer buffers[4] = {{static_cast<unsigned long>(in_.size()), SECBUFFER_DATA, in_.data()},
                               {0, SECBUFFER_EMPTY, nullptr},
                               {0, SECBUFFER_EMPTY, nullptr},
@@ -269,7 +308,7 @@ int32_t TlsStream::Read(char* data, size_t size, Deadline deadline, size_t& got)
           if (b.BufferType == SECBUFFER_EXTRA) extra = std::min<size_t>(b.cbBuffer, in_.size());
         }
         in_.erase(0, in_.size() - extra);
-        if (status == SEC_I_CONTEXT_EXPIRED) closed_ = true;
+        if (status == SEC_I_CONTEXT_EXPIRED || (alert && plain_.empty())) closed_ = true;
         if (status == SEC_I_RENEGOTIATE) {
           // TLS 1.3's messages after the handshake (session tickets, key updates) go back to the handshake.
           if (int32_t err = Negotiate(deadline)) {

@@ -157,23 +157,34 @@ std::string WindowsPaths::ProfileFolder() {
   return ToUtf8(View(profile)).value_or("");
 }
 
-RegistryPolicy LoadRegistryPolicy() {
+namespace {
+
+// The text of `value` under HKLM\SOFTWARE\Policies\KadroOA in the 64-bit view, as UTF-8: REG_SZ, or REG_MULTI_SZ
+// whose strings are joined with "\n" (Group Policy's multi-line text). nullopt, with `problem` empty, when the key or
+// the value is absent; nullopt with `problem` set when it cannot be read.
+std::optional<std::string> ReadPolicyValue(const wchar_t* value, std::string& problem) {
+  problem.clear();
   HKEY opened = nullptr;
   LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened);
-  if (status == ERROR_FILE_NOT_FOUND) return {};
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   const std::string where = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA";
-  if (status != ERROR_SUCCESS) return Refused(where + ": cannot be opened (error " + std::to_string(status) + ")");
+  if (status != ERROR_SUCCESS) {
+    problem = where + ": cannot be opened (error " + std::to_string(status) + ")";
+    return std::nullopt;
+  }
   const unique_hkey key(opened);
+  const std::string name = where + ", " + ToUtf8(View(value)).value_or("?");
 
   DWORD type = 0, size = 0;
   std::vector<BYTE> data;
   do {
     data.resize(size);
-    status = ::RegQueryValueExW(key.get(), kPolicyValue, nullptr, &type, data.empty() ? nullptr : data.data(), &size);
+    status = ::RegQueryValueExW(key.get(), value, nullptr, &type, data.empty() ? nullptr : data.data(), &size);
   } while (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && size > data.size()));
-  if (status == ERROR_FILE_NOT_FOUND) return {};
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   if (status != ERROR_SUCCESS) {
-    return Refused(where + ", Policy: cannot be read (error " + std::to_string(status) + ")");
+    problem = name + ": cannot be read (error " + std::to_string(status) + ")";
+    return std::nullopt;
   }
   data.resize(size);
 
@@ -187,19 +198,41 @@ RegistryPolicy LoadRegistryPolicy() {
       if (c == L'\0') c = L'\n';
     }
   } else {
-    return Refused(where + ", Policy: neither REG_SZ nor REG_MULTI_SZ (type " + std::to_string(type) + ")");
+    problem = name + ": neither REG_SZ nor REG_MULTI_SZ (type " + std::to_string(type) + ")";
+    return std::nullopt;
   }
-  const auto utf8 = ToUtf8(View(text));
-  if (!utf8) return Refused(where + ", Policy: not valid UTF-16 text");
+  auto utf8 = ToUtf8(View(text));
+  if (!utf8) problem = name + ": not valid UTF-16 text";
+  return utf8;
+}
 
-  WindowsPaths paths;
+}  // namespace
+
+RegistryPolicy LoadRegistryPolicy() {
   std::string problem;
-  auto policy = jsonrpc::ParseBridgePolicy(*utf8, WindowsPaths::ProfileFolder(), paths, problem);
-  if (!policy) return Refused(where + ", Policy: " + problem);
+  const auto text = ReadPolicyValue(kPolicyValue, problem);
+  if (!problem.empty()) return Refused(problem);
+  if (!text) return {};
+  WindowsPaths paths;
+  auto policy = jsonrpc::ParseBridgePolicy(*text, WindowsPaths::ProfileFolder(), paths, problem);
+  if (!policy) return Refused("HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA, Policy: " + problem);
   RegistryPolicy result;
   result.status = RegistryPolicy::Status::kLoaded;
   result.policy = std::move(*policy);
   return result;
+}
+
+ftp::FtpTlsSettings LoadRegistryFtpTls(std::string& problem) {
+  const auto text = ReadPolicyValue(kFtpTlsValue, problem);
+  if (!problem.empty()) {
+    ftp::FtpTlsSettings everyServer;
+    everyServer.everyServer = true;
+    return everyServer;
+  }
+  if (!text) return {};
+  auto settings = ftp::ParseFtpTlsSettings(*text, problem);
+  if (!problem.empty()) problem = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA, FtpTls: " + problem;
+  return settings;
 }
 
 }  // namespace kadroo::windows

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "host/ftp/FtpTlsSettings.h"
 #include "safety/BridgePolicy.h"
 #include "safety/PolicyGate.h"
 
@@ -40,9 +41,15 @@ struct RegistryPolicy {
 // The key and value, for the Group Policy templates and the tests.
 inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\KadroOA";
 inline constexpr wchar_t kPolicyValue[] = L"Policy";
+inline constexpr wchar_t kFtpTlsValue[] = L"FtpTls";
 
 // Reads HKLM\SOFTWARE\Policies\KadroOA, value Policy, in the 64-bit view: REG_SZ, or REG_MULTI_SZ whose strings
 // are joined with "\n" (Group Policy's multi-line text), parsed with the user's profile folder for "~\".
 RegistryPolicy LoadRegistryPolicy();
+
+// The administrator's FTP over TLS settings (host/ftp/FtpTlsSettings.h), the value FtpTls beside Policy, read as
+// Policy is. Absent, they require nothing; a value that cannot be read or used requires TLS for every server, and
+// `problem` says why. They never switch on the site lock.
+ftp::FtpTlsSettings LoadRegistryFtpTls(std::string& problem);
 
 }  // namespace kadroo::windows
