@@ -6,9 +6,9 @@
 #                       Sets VSFTPD_PORT, VSFTPD_USER, VSFTPD_PASS, VSFTPD_PID. Needs root and the vsftpd package.
 #                       With VSFTPD_ADDRESS=::1 set beforehand it listens on the IPv6 loopback instead of 127.0.0.1;
 #                       with VSFTPD_LOCAL_MAX_RATE (bytes per second) each transfer goes no faster; with
-#                       VSFTPD_TLS_PEM (certificate and key in one file) it offers FTP over TLS and requires it;
-#                       the lines of VSFTPD_EXTRA_CONFIG come last (require_ssl_reuse=NO for a client that cannot
-#                       resume TLS sessions).
+#                       VSFTPD_TLS_PEM (certificate and key in one file) it offers FTP over TLS and requires it
+#                       (VSFTPD_TLS_OPTIONAL=1: offers it only); the lines of VSFTPD_EXTRA_CONFIG come last
+#                       (require_ssl_reuse=NO for a client that cannot resume TLS sessions).
 #   vsftpd_stop         stops that server (its whole process group), removes the user, the config and the PAM file.
 #                       Safe to call twice and from a trap; leaves ROOT to the caller.
 #
@@ -149,6 +149,10 @@ EOF
   if [ -n "${VSFTPD_TLS_PEM:-}" ]; then
     printf 'ssl_enable=YES\nrsa_cert_file=%s\nrsa_private_key_file=%s\n' "$VSFTPD_TLS_PEM" "$VSFTPD_TLS_PEM" \
       >>"$VSFTPD_STATE_DIR/vsftpd.conf"
+    # VSFTPD_TLS_OPTIONAL=1: offered, not required (for a plain client beside, as the benchmark's).
+    if [ -n "${VSFTPD_TLS_OPTIONAL:-}" ]; then
+      printf 'force_local_logins_ssl=NO\nforce_local_data_ssl=NO\n' >>"$VSFTPD_STATE_DIR/vsftpd.conf"
+    fi
   fi
   [ -z "${VSFTPD_EXTRA_CONFIG:-}" ] || printf '%s\n' "$VSFTPD_EXTRA_CONFIG" >>"$VSFTPD_STATE_DIR/vsftpd.conf"
 
