@@ -52,7 +52,11 @@ wrong_pin=$(sha256_of "$run_dir/pki/stranger.pem")
 runnable=" $(wine_bitnesses) "
 bitnesses=()
 for bits in 64 32; do
-  if [[ $runnable == *" $bits "* ]]; then bitnesses+=("$bits"); else skip "TLS under $bits-bit Wine" "$(wine_skip_note)"; fi
+  if [[ $runnable == *" $bits "* ]]; then
+    bitnesses+=("$bits")
+  else
+    skip "TLS under $bits-bit Wine" "$(wine_skip_note)"
+  fi
 done
 loader_for() { [ "$1" = 64 ] && echo /usr/lib/wine/wine64 || echo wine; }
 
@@ -93,13 +97,9 @@ exchanged=$'ok lennahcs revo oordak resumed=0\nok lennahcs revo oordak resumed=0
 # require the data connections to resume the control connection's (its default).
 mkdir -p "$run_dir/ftp" "$run_dir/work"
 chmod 755 "$run_dir"
-VSFTPD_EXTRA_CONFIG="ssl_enable=YES
-rsa_cert_file=$run_dir/pki/server.pem
-rsa_private_key_file=$run_dir/pki/server.key
-force_local_logins_ssl=YES
-force_local_data_ssl=YES
-require_ssl_reuse=NO
-ssl_ciphers=HIGH" vsftpd_start "$run_dir/ftp" >/dev/null
+cat "$run_dir/pki/server.pem" "$run_dir/pki/server.key" >"$run_dir/pki/vsftpd.pem"
+VSFTPD_TLS_PEM=$run_dir/pki/vsftpd.pem VSFTPD_EXTRA_CONFIG=$'require_ssl_reuse=NO\nssl_ciphers=HIGH' \
+  vsftpd_start "$run_dir/ftp" >/dev/null
 python3 tests/windows/net/plain_ftp.py "$run_dir/plain.log" >"$run_dir/plain.port" &
 servers+=($!)
 sleep 1
