@@ -23,7 +23,7 @@
 #include <string>
 
 #include "host/ftp/Stream.h"
-#include "safety/BridgePolicy.h"
+#include "policy/BridgePolicy.h"
 
 namespace kadroo::ftp {
 

@@ -1,6 +1,6 @@
 // The portable parts before <windows.h>, whose macros would rename their members.
 #include "host/windows/platform/RegistryPolicy.h"
-#include "host/jsonrpc/PolicyFile.h"
+#include "host/windows/platform/AnsiCodePage.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -16,14 +16,13 @@
 namespace kadroo::windows {
 namespace {
 
-std::wstring Wide(TextView text) { return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size()); }
 TextView View(const std::wstring& text) {
   return TextView(reinterpret_cast<const char16_t*>(text.data()), text.size());
 }
 
 std::optional<std::wstring> FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return std::nullopt;
-  const std::wstring given = Wide(path);
+  const std::wstring given = ToWide(path);
   std::wstring full(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -112,13 +111,6 @@ std::wstring ValueText(const std::vector<BYTE>& data) {
   return text;
 }
 
-RegistryPolicy Refused(std::string problem) {
-  RegistryPolicy result;
-  result.status = RegistryPolicy::Status::kRefused;
-  result.problem = std::move(problem);
-  return result;
-}
-
 }  // namespace
 
 std::optional<std::string> WindowsPaths::ResolvePath(TextView path) {
@@ -167,7 +159,7 @@ std::optional<std::string> ReadPolicyValue(const wchar_t* value, std::string& pr
   HKEY opened = nullptr;
   LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened);
   if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
-  const std::string where = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA";
+  const std::string where = kPolicyPlace;
   if (status != ERROR_SUCCESS) {
     problem = where + ": cannot be opened (error " + std::to_string(status) + ")";
     return std::nullopt;
@@ -208,18 +200,14 @@ std::optional<std::string> ReadPolicyValue(const wchar_t* value, std::string& pr
 
 }  // namespace
 
-RegistryPolicy LoadRegistryPolicy() {
+PolicyLoad LoadRegistryPolicy() {
+  const std::string where = kPolicyPlace;
   std::string problem;
   const auto text = ReadPolicyValue(kPolicyValue, problem);
-  if (!problem.empty()) return Refused(problem);
-  if (!text) return {};
+  if (!problem.empty()) return RefusedPolicy(where, problem);
+  if (!text) return {PolicyLoad::Status::kAbsent, {}, "", where};
   WindowsPaths paths;
-  auto policy = jsonrpc::ParseBridgePolicy(*text, WindowsPaths::ProfileFolder(), paths, problem);
-  if (!policy) return Refused("HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA, Policy: " + problem);
-  RegistryPolicy result;
-  result.status = RegistryPolicy::Status::kLoaded;
-  result.policy = std::move(*policy);
-  return result;
+  return ParsePolicy(*text, WindowsPaths::ProfileFolder(), paths, where);
 }
 
 ftp::FtpTlsSettings LoadRegistryFtpTls(std::string& problem) {
@@ -231,7 +219,7 @@ ftp::FtpTlsSettings LoadRegistryFtpTls(std::string& problem) {
   }
   if (!text) return {};
   auto settings = ftp::ParseFtpTlsSettings(*text, problem);
-  if (!problem.empty()) problem = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA, FtpTls: " + problem;
+  if (!problem.empty()) problem = std::string(kPolicyPlace) + ", FtpTls: " + problem;
   return settings;
 }
 
