@@ -36,7 +36,8 @@ class Authority:
                 "-subj", "/CN=KadroOA test authority", cwd=dir)
         with open(os.path.join(dir, "ca.cnf"), "w") as f:
             f.write(f"[ca]\ndefault_ca = test\n[test]\ndatabase = {dir}/index\nnew_certs_dir = {dir}\n"
-                    f"serial = {dir}/serial\nunique_subject = no\ndefault_md = sha256\npolicy = any\n[any]\ncommonName = supplied\n")
+                    f"serial = {dir}/serial\nunique_subject = no\ndefault_md = sha256\npolicy = any\n"
+                    "[any]\ncommonName = supplied\n")
         open(os.path.join(dir, "index"), "w").close()
         with open(os.path.join(dir, "serial"), "w") as f:
             f.write("01\n")
@@ -209,8 +210,8 @@ class Tls(unittest.TestCase):
         unknown = a.issue("unknown", self_signed=True)
         rows = [
             # what, the fake server, the page's "tls=1" or the administrator's settings, the code
-            ("a server without TLS, required by the administrator", FakeServer(auth="530 Please login with USER and PASS."),
-             "", '{"servers": {"127.0.0.1:%(port)d": {}}}', 12157),
+            ("a server without TLS, required by the administrator",
+             FakeServer(auth="530 Please login with USER and PASS."), "", '{"servers": {"127.0.0.1:%(port)d": {}}}', 12157),
             ("a MITM answering AUTH TLS with 500", FakeServer(auth="500 Unknown command."), ";tls=1", None, 12157),
             ("another host name", FakeServer(pem=a.issue("wrongname", "DNS:other.example")), ";tls=1", None, 12038),
             ("an unknown authority", FakeServer(pem=unknown), ";tls=1", None, 12045),
@@ -243,7 +244,8 @@ class Tls(unittest.TestCase):
                 self.assertFalse(os.path.exists(local))
         # The pin alone decides: a certificate no trusted authority signed is taken when its fingerprint is pinned.
         server = FakeServer(pem=unknown)
-        session = self.session('{"servers": {"127.0.0.1:%d": {"sha256": "%s"}}}' % (server.port, a.fingerprint(unknown)))
+        pin = a.fingerprint(unknown)
+        session = self.session('{"servers": {"127.0.0.1:%d": {"sha256": "%s"}}}' % (server.port, pin))
         session.call("setparm", f"uid=clerk;path=127.0.0.1:{server.port};pass=secret", ";", 1)
         self.assertEqual(session.call("GetFileToFile", "docs/x.doc", os.path.join(self.tmp, "x.doc")), -1)
         session.close()

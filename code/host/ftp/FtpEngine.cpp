@@ -92,7 +92,8 @@ Handle FtpEngine::InternetConnect(Handle session, TextView server, uint16_t port
   if (host.empty()) return Finish(lastError_, ERROR_INTERNET_NAME_NOT_RESOLVED, Handle{0});
 
   auto c = std::make_unique<ControlConnection>(network_, flags, timeouts_);
-  auto demand = tls_.For(host, port);
+  std::optional<TlsDemand> demand;
+  if (auto required = tls_.For(host, port)) demand = TlsDemand{host, required->pin};
   if (!demand && (flags & INTERNET_FLAG_SECURE)) demand = TlsDemand{host, std::nullopt};
   if (int32_t err = c->Open(host, port)) return Finish(lastError_, err, Handle{0});
   if (demand) {

@@ -24,7 +24,7 @@
 #include "ftp/FtpClient.h"
 #include "ftp/TransferObserver.h"
 #include "host/ftp/ControlConnection.h"
-#include "host/ftp/FtpTlsSettings.h"
+#include "policy/FtpTlsSettings.h"
 #include "host/ftp/Stream.h"
 
 namespace kadroo::ftp {

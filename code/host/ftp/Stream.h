@@ -16,7 +16,7 @@
 namespace kadroo::ftp {
 
 using Clock = std::chrono::steady_clock;
-using Fingerprint = std::array<uint8_t, 32>;
+using Fingerprint = std::array<uint8_t, 32>;  // SHA-256
 using Deadline = Clock::time_point;
 
 // One end of a connection, as text: "127.0.0.1", "::1".
@@ -71,7 +71,8 @@ class TlsSession {
  public:
   virtual ~TlsSession() = default;
   // Replaces `stream` (the control connection, just after 234) by a TLS stream over it, once the handshake is
-  // done and the certificate checked: 12045 an unknown authority, 12038 another name, 12037 expired or not yet
+  // done and the certificate checked (a host may resume the session of its last control connection to the same
+  // server, host, port and pin alike, whose certificate it checked then): 12045 an unknown authority, 12038 another name, 12037 expired or not yet
   // valid, 12169 another pinned fingerprint or another fault of the certificate, 12044 a client certificate
   // wanted, 12157 any other failure of the handshake.
   virtual int32_t SecureControl(std::unique_ptr<Stream>& stream, Deadline deadline) = 0;

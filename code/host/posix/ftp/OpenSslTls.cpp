@@ -9,6 +9,8 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
+#include <map>
+#include <string>
 
 #include "ftp/FtpClient.h"
 #include "host/posix/ftp/Socket.h"
@@ -117,60 +119,97 @@ class TlsStream final : public PosixStream {
   SSL* ssl_;
 };
 
-class OpenSslSession final : public ftp::TlsSession {
+}  // namespace
+
+// What every FTP session of the process shares: a context for each kind of check, the system's trust store read
+// once, and the newest session of each server's last control connection, which the next control connection to
+// it resumes (the edit cycle opens several).
+class OpenSslClient {
  public:
-  explicit OpenSslSession(ftp::TlsDemand demand) : demand_(std::move(demand)) {}
-  ~OpenSslSession() override {
-    if (newest_) SSL_SESSION_free(newest_);
-    if (context_) SSL_CTX_free(context_);
+  ~OpenSslClient() {
+    for (auto& [key, session] : resumable_) SSL_SESSION_free(session);
+    for (SSL_CTX* context : contexts_) SSL_CTX_free(context);
   }
 
-  bool Init() {
-    context_ = SSL_CTX_new(TLS_client_method());
-    if (!context_) return false;
-    SSL_CTX_set_min_proto_version(context_, TLS1_2_VERSION);
+  // With a pin the certificate is compared after the handshake; without one, OpenSSL refuses it in the handshake.
+  SSL_CTX* Context(bool pinned) {
+    SSL_CTX*& context = contexts_[pinned ? 1 : 0];
+    if (context) return context;
+    context = SSL_CTX_new(TLS_client_method());
+    if (!context) return nullptr;
+    SSL_CTX_set_min_proto_version(context, TLS1_2_VERSION);
     // Records read from the socket in large pieces rather than one read for each header and each body.
-    SSL_CTX_set_read_ahead(context_, 1);
-    SSL_CTX_set_default_read_buffer_len(context_, 256 << 10);
-    if (!demand_.pin && SSL_CTX_set_default_verify_paths(context_) != 1) return false;
-    // With a pin the certificate is compared after the handshake; without one, OpenSSL refuses it in the handshake.
-    SSL_CTX_set_verify(context_, demand_.pin ? SSL_VERIFY_NONE : SSL_VERIFY_PEER, nullptr);
-    SSL_CTX_set_session_cache_mode(context_, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
-    SSL_CTX_set_app_data(context_, this);
-    SSL_CTX_sess_set_new_cb(context_, &OpenSslSession::NewSession);
-    SSL_CTX_set_client_cert_cb(context_, &OpenSslSession::ClientCertificate);
-    return true;
+    SSL_CTX_set_read_ahead(context, 1);
+    SSL_CTX_set_default_read_buffer_len(context, 256 << 10);
+    SSL_CTX_set_verify(context, pinned ? SSL_VERIFY_NONE : SSL_VERIFY_PEER, nullptr);
+    SSL_CTX_set_session_cache_mode(context, SSL_SESS_CACHE_CLIENT | SSL_SESS_CACHE_NO_INTERNAL_STORE);
+    SSL_CTX_sess_set_new_cb(context, &NewSession);
+    SSL_CTX_set_client_cert_cb(context, &ClientCertificate);
+    if (!pinned && SSL_CTX_set_default_verify_paths(context) != 1) {
+      SSL_CTX_free(context);
+      context = nullptr;
+    }
+    return context;
+  }
+
+  SSL_SESSION* Resumable(const std::string& key) {
+    const auto found = resumable_.find(key);
+    return found == resumable_.end() ? nullptr : found->second;
+  }
+  void Keep(const std::string& key, SSL_SESSION* session) {
+    SSL_SESSION_up_ref(session);
+    SSL_SESSION*& kept = resumable_[key];
+    if (kept) SSL_SESSION_free(kept);
+    kept = session;
+  }
+
+ private:
+  static int NewSession(SSL* ssl, SSL_SESSION* session);
+  static int ClientCertificate(SSL* ssl, X509**, EVP_PKEY**);
+
+  SSL_CTX* contexts_[2] = {};
+  std::map<std::string, SSL_SESSION*> resumable_;
+};
+
+namespace {
+
+class OpenSslSession final : public ftp::TlsSession {
+ public:
+  OpenSslSession(OpenSslClient& client, ftp::TlsDemand demand) : client_(client), demand_(std::move(demand)) {
+    if (demand_.pin) {
+      for (uint8_t byte : *demand_.pin) key_ += static_cast<char>(byte);
+    }
+  }
+  ~OpenSslSession() override {
+    if (newest_) SSL_SESSION_free(newest_);
   }
 
   int32_t SecureControl(std::unique_ptr<ftp::Stream>& stream, Deadline deadline) override {
+    key_ = demand_.host + " " + std::to_string(stream->Peer().port) + " " + key_;
     return Secure(stream, deadline, false);
   }
   int32_t SecureData(std::unique_ptr<ftp::Stream>& stream, Deadline deadline) override {
     return Secure(stream, deadline, true);
   }
 
- private:
   // Keeps the newest ticket: with TLS 1.3 each is for one use, and the server sends them after the handshake.
-  static int NewSession(SSL* ssl, SSL_SESSION* session) {
-    auto* self = static_cast<OpenSslSession*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)));
-    if (!SSL_SESSION_is_resumable(session)) return 0;
-    if (self->newest_) SSL_SESSION_free(self->newest_);
-    self->newest_ = session;
-    return 1;
+  void NewSession(SSL_SESSION* session) {
+    if (newest_) SSL_SESSION_free(newest_);
+    newest_ = session;
+    client_.Keep(key_, session);
   }
+  bool certificateWanted = false;
 
-  static int ClientCertificate(SSL* ssl, X509**, EVP_PKEY**) {
-    static_cast<OpenSslSession*>(SSL_CTX_get_app_data(SSL_get_SSL_CTX(ssl)))->certificateWanted_ = true;
-    return 0;
-  }
-
+ private:
   int32_t Secure(std::unique_ptr<ftp::Stream>& stream, Deadline deadline, bool data) {
     const int fd = DescriptorOf(*stream);
-    SSL* ssl = fd < 0 ? nullptr : SSL_new(context_);
+    SSL_CTX* context = client_.Context(demand_.pin.has_value());
+    SSL* ssl = fd < 0 || !context ? nullptr : SSL_new(context);
     if (!ssl) return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     auto tls = std::make_unique<TlsStream>(std::move(stream), ssl);
     ::fcntl(fd, F_SETFL, ::fcntl(fd, F_GETFL) | O_NONBLOCK);
     SSL_set_fd(ssl, fd);
+    SSL_set_app_data(ssl, this);
     if (!demand_.pin) {
       if (IsAddress(demand_.host)) {
         X509_VERIFY_PARAM_set1_ip_asc(SSL_get0_param(ssl), demand_.host.c_str());
@@ -181,13 +220,13 @@ class OpenSslSession final : public ftp::TlsSession {
     }
     // A server that ends a download without close_notify: the 226 and the announced size judge it.
     if (data) SSL_set_options(ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);
-    if (data && newest_) SSL_set_session(ssl, newest_);
+    if (SSL_SESSION* resume = data ? newest_ : client_.Resumable(key_)) SSL_set_session(ssl, resume);
     int32_t waitError = 0;
     const int r = Drive(ssl, fd, deadline, [&] { return SSL_connect(ssl); }, waitError);
     if (r <= 0) {
       if (waitError) return waitError;
       if (SSL_get_verify_result(ssl) != X509_V_OK) return ErrorForVerify(SSL_get_verify_result(ssl));
-      return certificateWanted_ ? ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED : ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
+      return certificateWanted ? ERROR_INTERNET_CLIENT_AUTH_CERT_NEEDED : ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
     }
     if (demand_.pin) {
       X509* certificate = SSL_get1_peer_certificate(ssl);
@@ -204,18 +243,31 @@ class OpenSslSession final : public ftp::TlsSession {
     return 0;
   }
 
+  OpenSslClient& client_;
   ftp::TlsDemand demand_;
-  SSL_CTX* context_ = nullptr;
+  std::string key_;  // the server and the pin: which control connections may resume each other's sessions
   SSL_SESSION* newest_ = nullptr;
-  bool certificateWanted_ = false;
 };
 
 }  // namespace
 
+int OpenSslClient::NewSession(SSL* ssl, SSL_SESSION* session) {
+  if (!SSL_SESSION_is_resumable(session)) return 0;
+  static_cast<OpenSslSession*>(SSL_get_app_data(ssl))->NewSession(session);
+  return 1;
+}
+
+int OpenSslClient::ClientCertificate(SSL* ssl, X509**, EVP_PKEY**) {
+  static_cast<OpenSslSession*>(SSL_get_app_data(ssl))->certificateWanted = true;
+  return 0;
+}
+
+PosixNetwork::PosixNetwork() = default;
+PosixNetwork::~PosixNetwork() = default;
+
 int32_t PosixNetwork::StartTls(const ftp::TlsDemand& demand, std::unique_ptr<ftp::TlsSession>& out) {
-  auto session = std::make_unique<OpenSslSession>(demand);
-  if (!session->Init()) return ERROR_INTERNET_SECURITY_CHANNEL_ERROR;
-  out = std::move(session);
+  if (!tls_) tls_ = std::make_unique<OpenSslClient>();
+  out = std::make_unique<OpenSslSession>(*tls_, demand);
   return 0;
 }
 

@@ -9,14 +9,14 @@
 
 namespace kadroo::posix {
 
-ftp::FtpTlsSettings LoadFtpTlsSettings() {
+FtpTlsSettings LoadFtpTlsSettings() {
   const char* variable = std::getenv("KADROOA_FTP_TLS_FILE");
   const std::string path = variable && *variable ? variable : "/etc/kadrooa/ftp-tls.json";
   std::string problem;
   const auto text = ReadRootOwnedFile(path, problem);
-  ftp::FtpTlsSettings settings;
+  FtpTlsSettings settings;
   if (text) {
-    settings = ftp::ParseFtpTlsSettings(*text, problem);
+    settings = ParseFtpTlsSettings(*text, problem);
   } else if (!problem.empty()) {
     settings.everyServer = true;
   }
@@ -28,7 +28,7 @@ ftp::FtpTlsSettings LoadFtpTlsSettings() {
 }
 
 PosixFtpClient::PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTimeouts timeouts,
-                               ftp::FtpTlsSettings tls)
+                               FtpTlsSettings tls)
     : PosixFtpParts(codePage), FtpEngine(lastError, codePage, network, files, timeouts, std::move(tls)) {
   // A file-size limit must end a download with an error the control can report, not end the process.
   ::signal(SIGXFSZ, SIG_IGN);

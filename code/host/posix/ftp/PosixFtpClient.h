@@ -8,9 +8,9 @@ namespace kadroo::posix {
 
 using ftp::FtpTimeouts;
 
-// The administrator's FTP over TLS settings (host/ftp/FtpTlsSettings.h): $KADROOA_FTP_TLS_FILE, else
+// The administrator's FTP over TLS settings (policy/FtpTlsSettings.h): $KADROOA_FTP_TLS_FILE, else
 // /etc/kadrooa/ftp-tls.json. A problem with them is reported on standard error.
-ftp::FtpTlsSettings LoadFtpTlsSettings();
+FtpTlsSettings LoadFtpTlsSettings();
 
 namespace detail {
 // Built before the engine that uses them.
@@ -25,7 +25,7 @@ class PosixFtpClient final : private detail::PosixFtpParts, public ftp::FtpEngin
  public:
   // `lastError` and `codePage` must outlive the client.
   PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTimeouts timeouts = {},
-                 ftp::FtpTlsSettings tls = LoadFtpTlsSettings());
+                 FtpTlsSettings tls = LoadFtpTlsSettings());
 };
 
 }  // namespace kadroo::posix

@@ -48,13 +48,20 @@ class SocketStream final : public PosixStream {
   ftp::Endpoint peer_, local_;
 };
 
+class OpenSslClient;
+
 class PosixNetwork : public ftp::Network {
  public:
+  PosixNetwork();
+  ~PosixNetwork() override;
   int32_t Connect(const std::string& host, uint16_t port, Deadline deadline, Role role,
                   std::unique_ptr<ftp::Stream>& out) override;
   int32_t Listen(const ftp::Endpoint& local, std::unique_ptr<ftp::Listener>& out) override;
   // OpenSSL (OpenSslTls.cpp).
   int32_t StartTls(const ftp::TlsDemand& demand, std::unique_ptr<ftp::TlsSession>& out) override;
+
+ private:
+  std::unique_ptr<OpenSslClient> tls_;
 };
 
 // The descriptor a stream of this host waits on (a TLS stream's socket for one), -1 for another.

@@ -210,15 +210,15 @@ PolicyLoad LoadRegistryPolicy() {
   return ParsePolicy(*text, WindowsPaths::ProfileFolder(), paths, where);
 }
 
-ftp::FtpTlsSettings LoadRegistryFtpTls(std::string& problem) {
+FtpTlsSettings LoadRegistryFtpTls(std::string& problem) {
   const auto text = ReadPolicyValue(kFtpTlsValue, problem);
   if (!problem.empty()) {
-    ftp::FtpTlsSettings everyServer;
+    FtpTlsSettings everyServer;
     everyServer.everyServer = true;
     return everyServer;
   }
   if (!text) return {};
-  auto settings = ftp::ParseFtpTlsSettings(*text, problem);
+  auto settings = ParseFtpTlsSettings(*text, problem);
   if (!problem.empty()) problem = std::string(kPolicyPlace) + ", FtpTls: " + problem;
   return settings;
 }

@@ -5,7 +5,7 @@
 #include <optional>
 #include <string>
 
-#include "host/ftp/FtpTlsSettings.h"
+#include "policy/FtpTlsSettings.h"
 #include "policy/BridgePolicy.h"
 #include "policy/PolicyDocument.h"
 
@@ -35,9 +35,9 @@ inline constexpr wchar_t kFtpTlsValue[] = L"FtpTls";
 // are joined with "\n" (Group Policy's multi-line text), parsed with the user's profile folder for "~\".
 PolicyLoad LoadRegistryPolicy();
 
-// The administrator's FTP over TLS settings (host/ftp/FtpTlsSettings.h), the value FtpTls beside Policy, read as
+// The administrator's FTP over TLS settings (policy/FtpTlsSettings.h), the value FtpTls beside Policy, read as
 // Policy is. Absent, they require nothing; a value that cannot be read or used requires TLS for every server, and
 // `problem` says why. They never switch on the site lock.
-ftp::FtpTlsSettings LoadRegistryFtpTls(std::string& problem);
+FtpTlsSettings LoadRegistryFtpTls(std::string& problem);
 
 }  // namespace kadroo::windows

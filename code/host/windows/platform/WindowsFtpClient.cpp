@@ -4,7 +4,7 @@
 
 namespace kadroo::windows {
 
-WindowsFtpClient::WindowsFtpClient(LastError& lastError, CodePage& codePage, ftp::FtpTlsSettings tls)
+WindowsFtpClient::WindowsFtpClient(LastError& lastError, CodePage& codePage, FtpTlsSettings tls)
     : lastError_(lastError),
       codePage_(codePage),
       tls_(tls),

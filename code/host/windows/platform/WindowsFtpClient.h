@@ -17,7 +17,7 @@ namespace kadroo::windows {
 class WindowsFtpClient final : public FtpClient {
  public:
   // `lastError` and `codePage` must outlive the client; `tls` are the administrator's settings.
-  WindowsFtpClient(LastError& lastError, CodePage& codePage, ftp::FtpTlsSettings tls);
+  WindowsFtpClient(LastError& lastError, CodePage& codePage, FtpTlsSettings tls);
   ~WindowsFtpClient() override;
 
   Handle InternetOpen(TextView agent, uint32_t accessType, TextView proxy, TextView proxyBypass,
@@ -51,7 +51,7 @@ class WindowsFtpClient final : public FtpClient {
 
   LastError& lastError_;
   CodePage& codePage_;
-  ftp::FtpTlsSettings tls_;
+  FtpTlsSettings tls_;
   WinInetFtpClient wininet_;
   net::WindowsNetwork network_;
   WindowsFiles files_;

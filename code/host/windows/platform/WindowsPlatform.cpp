@@ -16,9 +16,9 @@ namespace {
 
 // The administrator's FTP over TLS settings as this control or host starts; a setting that cannot be used is
 // reported where a debugger or the browser's log of a native host sees it, and requires TLS of every server.
-ftp::FtpTlsSettings LoadFtpTls() {
+FtpTlsSettings LoadFtpTls() {
   std::string problem;
-  ftp::FtpTlsSettings settings = LoadRegistryFtpTls(problem);
+  FtpTlsSettings settings = LoadRegistryFtpTls(problem);
   if (!problem.empty()) {
     const std::string note = "KadroOA: " + problem + "; every FTP server must offer TLS until it is mended\n";
     ::OutputDebugStringA(note.c_str());

@@ -1,14 +1,14 @@
-// The parser of the administrator's FTP over TLS settings (FtpTlsSettings.h), kept apart from the engine: it alone
-// needs a JSON library.
+#include "policy/FtpTlsSettings.h"
+
 #include <nlohmann/json.hpp>
 
-#include "host/ftp/FtpTlsSettings.h"
+#include "policy/BridgePolicy.h"
 
-namespace kadroo::ftp {
+namespace kadroo {
 namespace {
 
-std::optional<Fingerprint> ParseFingerprint(const std::string& text) {
-  Fingerprint out{};
+std::optional<Sha256> ParseFingerprint(const std::string& text) {
+  Sha256 out{};
   size_t digits = 0;
   for (char c : text) {
     if (c == ':' || c == ' ') continue;
@@ -34,6 +34,14 @@ FtpTlsSettings Refused(std::string& problem, std::string why) {
 
 }  // namespace
 
+std::optional<FtpTlsRequirement> FtpTlsSettings::For(const std::string& host, uint16_t port) const {
+  const bool v6 = host.find(':') != std::string::npos;
+  const auto target = ParseFtpServerEntry((v6 ? "[" + host + "]" : host) + ":" + std::to_string(port));
+  const auto found = target ? servers.find(Describe(*target)) : servers.end();
+  if (found != servers.end()) return FtpTlsRequirement{found->second};
+  return everyServer ? std::optional(FtpTlsRequirement{}) : std::nullopt;
+}
+
 FtpTlsSettings ParseFtpTlsSettings(const std::string& text, std::string& problem) {
   problem.clear();
   if (text.find_first_not_of(" \t\r\n") == std::string::npos) return {};
@@ -47,7 +55,7 @@ FtpTlsSettings ParseFtpTlsSettings(const std::string& text, std::string& problem
       const auto target = ParseFtpServerEntry(server);
       if (!target) return Refused(problem, server + ": not a server (host, host:port, [IPv6] or [IPv6]:port)");
       if (!options.is_object()) return Refused(problem, server + ": not an object");
-      std::optional<Fingerprint> pin;
+      std::optional<Sha256> pin;
       for (const auto& [option, setting] : options.items()) {
         if (option != "sha256") return Refused(problem, server + ": unknown setting " + option);
         if (setting.is_string()) pin = ParseFingerprint(setting.get<std::string>());
@@ -59,4 +67,4 @@ FtpTlsSettings ParseFtpTlsSettings(const std::string& text, std::string& problem
   return settings;
 }
 
-}  // namespace kadroo::ftp
+}  // namespace kadroo

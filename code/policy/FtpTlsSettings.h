@@ -18,24 +18,30 @@
 // A document that is missing or empty requires nothing. One that cannot be used (not JSON, an unknown setting, a
 // bad server or fingerprint, a file that others than root may change) requires TLS for every server, without
 // pins, and its problem is reported: a broken setting never lets a password go out in clear text.
+#include <array>
+#include <cstdint>
 #include <map>
 #include <optional>
 #include <string>
 
-#include "host/ftp/Stream.h"
-#include "policy/BridgePolicy.h"
+namespace kadroo {
 
-namespace kadroo::ftp {
+using Sha256 = std::array<uint8_t, 32>;
+
+// What the settings demand of a connection: TLS, and where given the certificate's fingerprint alone.
+struct FtpTlsRequirement {
+  std::optional<Sha256> pin;
+};
 
 struct FtpTlsSettings {
   bool everyServer = false;  // set for a document that could not be used
-  std::map<std::string, std::optional<Fingerprint>> servers;  // by Describe(FtpServerTarget): "host:port"
+  std::map<std::string, std::optional<Sha256>> servers;  // by Describe(FtpServerTarget): "host:port"
 
   // Whether a connection to `host` (without brackets) and `port` (0 for 21) must use TLS, and with what pin.
-  std::optional<TlsDemand> For(const std::string& host, uint16_t port) const;
+  std::optional<FtpTlsRequirement> For(const std::string& host, uint16_t port) const;
 };
 
 // The settings in `text`; with `problem` set (and everyServer) when they cannot be used.
 FtpTlsSettings ParseFtpTlsSettings(const std::string& text, std::string& problem);
 
-}  // namespace kadroo::ftp
+}  // namespace kadroo
