@@ -1,7 +1,5 @@
 #include "host/windows/platform/WindowsFtpClient.h"
 
-#include <vector>
-
 namespace kadroo::windows {
 
 WindowsFtpClient::WindowsFtpClient(LastError& lastError, CodePage& codePage, FtpTlsSettings tls)
@@ -96,11 +94,9 @@ bool WindowsFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
 
 // Each client closes what was opened under the handle itself; here only the numbers go.
 void WindowsFtpClient::Forget(Handle handle) {
-  std::vector<Handle> children;
-  for (auto& [number, entry] : handles_.entries()) {
-    if (entry.parent == handle) children.push_back(number);
+  for (Handle child : handles_.Select([handle](const Entry& entry) { return entry.parent == handle; })) {
+    Forget(child);
   }
-  for (Handle child : children) Forget(child);
   handles_.Remove(handle);
 }
 
