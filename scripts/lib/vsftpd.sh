@@ -7,7 +7,8 @@
 #                       With VSFTPD_ADDRESS=::1 set beforehand it listens on the IPv6 loopback instead of 127.0.0.1;
 #                       with VSFTPD_LOCAL_MAX_RATE (bytes per second) each transfer goes no faster; with
 #                       VSFTPD_TLS_PEM (certificate and key in one file) it offers FTP over TLS and requires it
-#                       (VSFTPD_TLS_OPTIONAL=1: offers it only).
+#                       (VSFTPD_TLS_OPTIONAL=1: offers it only); the lines of VSFTPD_EXTRA_CONFIG come last
+#                       (require_ssl_reuse=NO for a client that cannot resume TLS sessions).
 #   vsftpd_stop         stops that server (its whole process group), removes the user, the config and the PAM file.
 #                       Safe to call twice and from a trap; leaves ROOT to the caller.
 #
@@ -153,6 +154,7 @@ EOF
       printf 'force_local_logins_ssl=NO\nforce_local_data_ssl=NO\n' >>"$VSFTPD_STATE_DIR/vsftpd.conf"
     fi
   fi
+  [ -z "${VSFTPD_EXTRA_CONFIG:-}" ] || printf '%s\n' "$VSFTPD_EXTRA_CONFIG" >>"$VSFTPD_STATE_DIR/vsftpd.conf"
 
   # Its own process group, so that vsftpd_stop also ends sessions still running after an interrupt.
   setsid vsftpd "$VSFTPD_STATE_DIR/vsftpd.conf" </dev/null >"$VSFTPD_STATE_DIR/vsftpd.log" 2>&1 &

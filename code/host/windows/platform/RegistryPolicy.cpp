@@ -149,23 +149,35 @@ std::string WindowsPaths::ProfileFolder() {
   return ToUtf8(View(profile)).value_or("");
 }
 
-PolicyLoad LoadRegistryPolicy() {
+namespace {
+
+// The text of `value` under HKLM\SOFTWARE\Policies\KadroOA in the 64-bit view, as UTF-8: REG_SZ, or REG_MULTI_SZ
+// whose strings are joined with "\n" (Group Policy's multi-line text). nullopt, with `problem` empty, when the key or
+// the value is absent; nullopt with `problem` set when it cannot be read.
+std::optional<std::string> ReadPolicyValue(const wchar_t* value, std::string& problem) {
+  problem.clear();
   HKEY opened = nullptr;
   LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened);
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
   const std::string where = kPolicyPlace;
-  const auto Refused = [&where](const std::string& problem) { return RefusedPolicy(where, where + problem); };
-  if (status == ERROR_FILE_NOT_FOUND) return {PolicyLoad::Status::kAbsent, {}, "", where};
-  if (status != ERROR_SUCCESS) return Refused(": cannot be opened (error " + std::to_string(status) + ")");
+  if (status != ERROR_SUCCESS) {
+    problem = where + ": cannot be opened (error " + std::to_string(status) + ")";
+    return std::nullopt;
+  }
   const unique_hkey key(opened);
+  const std::string name = where + ", " + ToUtf8(View(value)).value_or("?");
 
   DWORD type = 0, size = 0;
   std::vector<BYTE> data;
   do {
     data.resize(size);
-    status = ::RegQueryValueExW(key.get(), kPolicyValue, nullptr, &type, data.empty() ? nullptr : data.data(), &size);
+    status = ::RegQueryValueExW(key.get(), value, nullptr, &type, data.empty() ? nullptr : data.data(), &size);
   } while (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && size > data.size()));
-  if (status == ERROR_FILE_NOT_FOUND) return {PolicyLoad::Status::kAbsent, {}, "", where};
-  if (status != ERROR_SUCCESS) return Refused(", Policy: cannot be read (error " + std::to_string(status) + ")");
+  if (status == ERROR_FILE_NOT_FOUND) return std::nullopt;
+  if (status != ERROR_SUCCESS) {
+    problem = name + ": cannot be read (error " + std::to_string(status) + ")";
+    return std::nullopt;
+  }
   data.resize(size);
 
   std::wstring text = ValueText(data);
@@ -178,12 +190,37 @@ PolicyLoad LoadRegistryPolicy() {
       if (c == L'\0') c = L'\n';
     }
   } else {
-    return Refused(", Policy: neither REG_SZ nor REG_MULTI_SZ (type " + std::to_string(type) + ")");
+    problem = name + ": neither REG_SZ nor REG_MULTI_SZ (type " + std::to_string(type) + ")";
+    return std::nullopt;
   }
-  const auto utf8 = ToUtf8(View(text));
-  if (!utf8) return Refused(", Policy: not valid UTF-16 text");
+  auto utf8 = ToUtf8(View(text));
+  if (!utf8) problem = name + ": not valid UTF-16 text";
+  return utf8;
+}
+
+}  // namespace
+
+PolicyLoad LoadRegistryPolicy() {
+  const std::string where = kPolicyPlace;
+  std::string problem;
+  const auto text = ReadPolicyValue(kPolicyValue, problem);
+  if (!problem.empty()) return RefusedPolicy(where, problem);
+  if (!text) return {PolicyLoad::Status::kAbsent, {}, "", where};
   WindowsPaths paths;
-  return ParsePolicy(*utf8, WindowsPaths::ProfileFolder(), paths, where);
+  return ParsePolicy(*text, WindowsPaths::ProfileFolder(), paths, where);
+}
+
+FtpTlsSettings LoadRegistryFtpTls(std::string& problem) {
+  const auto text = ReadPolicyValue(kFtpTlsValue, problem);
+  if (!problem.empty()) {
+    FtpTlsSettings everyServer;
+    everyServer.everyServer = true;
+    return everyServer;
+  }
+  if (!text) return {};
+  auto settings = ParseFtpTlsSettings(*text, problem);
+  if (!problem.empty()) problem = std::string(kPolicyPlace) + ", FtpTls: " + problem;
+  return settings;
 }
 
 }  // namespace kadroo::windows

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 
+#include "policy/FtpTlsSettings.h"
 #include "policy/BridgePolicy.h"
 #include "policy/PolicyDocument.h"
 
@@ -28,9 +29,15 @@ class WindowsPaths final : public PathResolver {
 inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\KadroOA";
 inline constexpr char kPolicyPlace[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA";
 inline constexpr wchar_t kPolicyValue[] = L"Policy";
+inline constexpr wchar_t kFtpTlsValue[] = L"FtpTls";
 
 // Reads HKLM\SOFTWARE\Policies\KadroOA, value Policy, in the 64-bit view: REG_SZ, or REG_MULTI_SZ whose strings
 // are joined with "\n" (Group Policy's multi-line text), parsed with the user's profile folder for "~\".
 PolicyLoad LoadRegistryPolicy();
+
+// The administrator's FTP over TLS settings (policy/FtpTlsSettings.h), the value FtpTls beside Policy, read as
+// Policy is. Absent, they require nothing; a value that cannot be read or used requires TLS for every server, and
+// `problem` says why. They never switch on the site lock.
+FtpTlsSettings LoadRegistryFtpTls(std::string& problem);
 
 }  // namespace kadroo::windows

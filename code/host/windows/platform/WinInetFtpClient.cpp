@@ -7,96 +7,10 @@
 #include "host/ftp/DownloadPlacement.h"
 #include "host/windows/platform/AnsiCodePage.h"
 #include "host/windows/platform/FindData.h"
+#include "host/windows/platform/WindowsFiles.h"
 
 namespace kadroo::windows {
 namespace {
-
-// The local files a download is placed with, over kernel32's ANSI calls. WinINet writes the partial file itself.
-class WindowsDownloadFiles final : public ftp::FileSystem {
- public:
-  std::optional<std::string> LocalPath(TextView, int32_t& error) override {
-    error = ERROR_CALL_NOT_IMPLEMENTED;
-    return std::nullopt;
-  }
-  int32_t OpenRead(const std::string&, std::unique_ptr<ftp::LocalFile>&, uint64_t&) override {
-    return ERROR_CALL_NOT_IMPLEMENTED;
-  }
-  int32_t OpenWrite(const std::string&, std::unique_ptr<ftp::LocalFile>&) override {
-    return ERROR_CALL_NOT_IMPLEMENTED;
-  }
-
-  Target Inspect(const std::string& path) override {
-    Target target;
-    target.destination = path;
-    if (path.rfind("\\\\.\\", 0) == 0) {  // a device
-      target.exists = true;
-      return target;
-    }
-    const DWORD attributes = ::GetFileAttributesA(path.c_str());
-    target.exists = attributes != INVALID_FILE_ATTRIBUTES;
-    if (!target.exists) return target;
-    target.plainFile = !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
-    target.readOnly = attributes & FILE_ATTRIBUTE_READONLY;
-    target.writeThrough = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
-    return target;
-  }
-
-  std::string DirectoryOf(const std::string& path) override {
-    const size_t separator = path.find_last_of("\\/:");
-    return separator == std::string::npos ? std::string(".") : path.substr(0, separator + 1);
-  }
-
-  std::string TemporaryDirectory() override {
-    char temp[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathA(sizeof temp, temp);
-    return length == 0 || length > sizeof temp ? std::string() : std::string(temp, length);
-  }
-
-  int32_t CreatePartial(const std::string& directory, std::string& path) override {
-    char name[MAX_PATH];
-    if (directory.empty() || ::GetTempFileNameA(directory.c_str(), "kdp", 0, name) == 0) return LastWin32Error();
-    path = name;
-    return 0;
-  }
-
-  uint64_t SizeOf(const std::string& path) override {
-    WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
-    return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
-  }
-
-  // Keeps the replaced file's hidden, system and archive marks.
-  int32_t MoveOnto(const std::string& partial, const std::string& target) override {
-    const DWORD existing = ::GetFileAttributesA(target.c_str());
-    const DWORD kept = existing == INVALID_FILE_ATTRIBUTES
-                           ? 0
-                           : existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (kept) ::SetFileAttributesA(partial.c_str(), kept);
-    if (!::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastWin32Error();
-    return 0;
-  }
-
-  int32_t CopyInto(const std::string& partial, const std::string& target) override {
-    unique_file in(::CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
-                                 FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
-    if (!in) return LastWin32Error();
-    unique_file out(::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
-                                  nullptr));
-    if (!out) return LastWin32Error();
-    std::vector<char> buffer(1 << 20);
-    DWORD got = 0;
-    while (::ReadFile(in.get(), buffer.data(), static_cast<DWORD>(buffer.size()), &got, nullptr) && got > 0) {
-      DWORD written = 0;
-      if (!::WriteFile(out.get(), buffer.data(), got, &written, nullptr) || written != got) {
-        return LastWin32Error();
-      }
-    }
-    if (!::SetEndOfFile(out.get())) return LastWin32Error();
-    return 0;
-  }
-
-  void Remove(const std::string& path) override { ::DeleteFileA(path.c_str()); }
-};
 
 uint64_t FileSize(const std::string& path) {
   WIN32_FILE_ATTRIBUTE_DATA data{};
@@ -195,7 +109,7 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
   if (!ToAnsiArgument(lastError_, codePage_, local, LineBreaks::kAllowed, target)) return false;
 
   // WinINet deletes its local file when the transfer fails, so it never gets the target itself.
-  WindowsDownloadFiles files;
+  WindowsFiles files(codePage_);
   ftp::DownloadPlacement placement(files);
   if (int32_t error = placement.Prepare(target, failIfExists)) return Refuse(lastError_, error, false);
   DownloadWatch watch(observer_, placement.partial());

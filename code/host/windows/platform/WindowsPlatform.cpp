@@ -2,19 +2,39 @@
 
 #include "host/windows/platform/AnsiCodePage.h"
 #include "host/windows/platform/MessageBoxPrompt.h"
-#include "host/windows/platform/WinInetFtpClient.h"
+#include "host/windows/platform/RegistryPolicy.h"
+#include "host/windows/platform/WindowsFtpClient.h"
 #include "host/windows/platform/WindowsLocalFiles.h"
 #include "host/windows/platform/WindowsProcesses.h"
 #include "host/windows/platform/WindowsRegistry.h"
 
+#include <cstdio>
+#include <string>
+
 namespace kadroo::windows {
+namespace {
+
+// The administrator's FTP over TLS settings as this control or host starts; a setting that cannot be used is
+// reported where a debugger or the browser's log of a native host sees it, and requires TLS of every server.
+FtpTlsSettings LoadFtpTls() {
+  std::string problem;
+  FtpTlsSettings settings = LoadRegistryFtpTls(problem);
+  if (!problem.empty()) {
+    const std::string note = "KadroOA: " + problem + "; every FTP server must offer TLS until it is mended\n";
+    ::OutputDebugStringA(note.c_str());
+    std::fputs(note.c_str(), stderr);
+  }
+  return settings;
+}
+
+}  // namespace
 
 struct WindowsPlatform::Parts {
   LastError lastError;
   AnsiCodePage codePage;
   WindowsLocalFiles files{lastError, codePage};
   MessageBoxPrompt prompt;
-  WinInetFtpClient ftp{lastError, codePage};
+  WindowsFtpClient ftp{lastError, codePage, LoadFtpTls()};
   WindowsRegistry registry;
   WindowsProcesses processes{codePage};
   Platform platform{lastError, files, prompt, codePage, ftp, registry, processes};
