@@ -7,8 +7,8 @@
 namespace kadroo {
 namespace {
 
-std::optional<Sha256> ParseFingerprint(const std::string& text) {
-  Sha256 out{};
+std::optional<CertificateFingerprint> ParseFingerprint(const std::string& text) {
+  CertificateFingerprint out{};
   size_t digits = 0;
   for (char c : text) {
     if (c == ':' || c == ' ') continue;
@@ -55,7 +55,7 @@ FtpTlsSettings ParseFtpTlsSettings(const std::string& text, std::string& problem
       const auto target = ParseFtpServerEntry(server);
       if (!target) return Refused(problem, server + ": not a server (host, host:port, [IPv6] or [IPv6]:port)");
       if (!options.is_object()) return Refused(problem, server + ": not an object");
-      std::optional<Sha256> pin;
+      std::optional<CertificateFingerprint> pin;
       for (const auto& [option, setting] : options.items()) {
         if (option != "sha256") return Refused(problem, server + ": unknown setting " + option);
         if (setting.is_string()) pin = ParseFingerprint(setting.get<std::string>());

@@ -26,16 +26,16 @@
 
 namespace kadroo {
 
-using Sha256 = std::array<uint8_t, 32>;
+using CertificateFingerprint = std::array<uint8_t, 32>;
 
 // What the settings demand of a connection: TLS, and where given the certificate's fingerprint alone.
 struct FtpTlsRequirement {
-  std::optional<Sha256> pin;
+  std::optional<CertificateFingerprint> pin;
 };
 
 struct FtpTlsSettings {
   bool everyServer = false;  // set for a document that could not be used
-  std::map<std::string, std::optional<Sha256>> servers;  // by Describe(FtpServerTarget): "host:port"
+  std::map<std::string, std::optional<CertificateFingerprint>> servers;  // by Describe(FtpServerTarget): "host:port"
 
   // Whether a connection to `host` (without brackets) and `port` (0 for 21) must use TLS, and with what pin.
   std::optional<FtpTlsRequirement> For(const std::string& host, uint16_t port) const;

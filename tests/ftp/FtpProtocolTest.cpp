@@ -240,14 +240,14 @@ TEST(Paths, BaseDirAndWildcards) {
 // The administrator's FTP over TLS settings: which connection each document demands TLS of, and which documents
 // cannot be used (and then demand it of every server).
 TEST(FtpTlsSettings, DemandsAsWritten) {
-  Sha256 aa;
+  CertificateFingerprint aa;
   aa.fill(0xaa);
   struct Case {
     const char* document;
     const char* host;
     uint16_t port;
     bool problem, tls;
-    std::optional<Sha256> pin;
+    std::optional<CertificateFingerprint> pin;
   } cases[] = {
       {"", "ftp.example.org", 21, false, false, {}},
       {R"({"servers": {}})", "ftp.example.org", 21, false, false, {}},
