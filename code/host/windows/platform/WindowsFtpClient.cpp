@@ -92,6 +92,11 @@ bool WindowsFtpClient::FtpCreateDirectory(Handle connect, TextView directory) {
   return entry && entry->client->FtpCreateDirectory(entry->inner, directory);
 }
 
+bool WindowsFtpClient::FtpCommand(Handle connect, TextView command, Text& response) {
+  Entry* entry = Lookup(connect, false);
+  return entry && entry->client->FtpCommand(entry->inner, command, response);
+}
+
 // Each client closes what was opened under the handle itself; here only the numbers go.
 void WindowsFtpClient::Forget(Handle handle) {
   for (Handle child : handles_.Select([handle](const Entry& entry) { return entry.parent == handle; })) {

@@ -32,6 +32,7 @@ class WindowsFtpClient final : public FtpClient {
   bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) override;
   bool FtpDeleteFile(Handle connect, TextView remote) override;
   bool FtpCreateDirectory(Handle connect, TextView directory) override;
+  bool FtpCommand(Handle connect, TextView command, Text& response) override;
   bool InternetCloseHandle(Handle handle) override;
 
   void SetTransferObserver(TransferObserver* observer);
