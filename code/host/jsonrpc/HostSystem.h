@@ -1,6 +1,6 @@
 #pragma once
 // What kadrooa needs from the system it runs on, beyond the control's own platform: implemented once for Linux
-// (code/host/posix/PosixHostSystem.cpp) and once for Windows (code/host/windows/host/WindowsHostSystem.cpp).
+// (code/host/posix/PosixHostSystem.cpp) and once for Windows (code/host/windows/kadrooa/WindowsHostSystem.cpp).
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -10,8 +10,7 @@
 
 #include "control/Platform.h"
 #include "ftp/TransferObserver.h"
-#include "safety/BridgePolicy.h"
-#include "safety/PolicyGate.h"
+#include "policy/PolicyDocument.h"
 
 namespace kadroo::jsonrpc {
 
@@ -22,8 +21,8 @@ class HostSystem {
   // The control's platform, and how the policy compares the paths a page names.
   virtual Platform& platform() = 0;
   virtual PathResolver& paths() = 0;
-  // The administrator's policy: empty when there is none; nullopt with `problem` when it is refused as a whole.
-  virtual std::optional<BridgePolicy> LoadPolicy(std::string& problem) = 0;
+  // The administrator's policy, where the system keeps it.
+  virtual PolicyLoad LoadPolicy() = 0;
   // Tells `observer` how the platform's transfers advance, where it can tell.
   virtual void ObserveTransfers(TransferObserver* observer) = 0;
 
