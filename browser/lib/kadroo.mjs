@@ -27,7 +27,7 @@ var MESSAGES = {
   EXTENSION_MISSING: "The KadroOA extension did not answer: it is not installed, or this site is not listed in the administrator's KadroOA policy.",
   HOST_MISSING: "The browser could not start the KadroOA program (kadrooa): the KadroOA package is not installed for this browser.",
   CONTROL_MISSING: "The KadroOA control (" + PROGID + ") could not be created: it is not installed, or the browser's security settings do not allow it",
-  ORIGIN_REFUSED: "This site is not listed in the administrator's KadroOA policy (/etc/kadrooa/policy.json).",
+  ORIGIN_REFUSED: "This site is not listed in the administrator's KadroOA policy",
   TARGET_REFUSED: "The administrator's KadroOA policy does not allow this site to use",
   VERSION_MISMATCH: "The versions of kadroo.js, the KadroOA extension and the kadrooa program do not match; update them together.",
   HOST_EXITED: "The kadrooa program ended before the call was answered; create a new KadroOA object to go on.",
@@ -39,6 +39,10 @@ var REFUSED_TARGETS = {
   ftpServer: "the FTP server", program: "the program", registryKey: "the registry key", localFolder: "the local file",
   origin: "this site"
 };
+
+// How the control words a refusal (run-time error 70), and where its policy is kept.
+var REFUSAL_PREFIX = "Refused by the administrator's policy: ";
+var REGISTRY_POLICY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA";
 
 var freeze = Object.freeze || function (object) { return object; };
 
@@ -180,15 +184,22 @@ KadroOAError.prototype = new ErrorPrototype();
 KadroOAError.prototype.constructor = KadroOAError;
 KadroOAError.prototype.name = "KadroOAError";
 
+// A refusal by the administrator's policy: what was refused, the target, and where the policy is kept.
+function fromRefusal(refused, target, policy) {
+  if (refused === "origin") {
+    return new KadroOAError("ORIGIN_REFUSED", MESSAGES.ORIGIN_REFUSED + " (" + policy + ").", { target: target });
+  }
+  var what = REFUSED_TARGETS[refused] || refused;
+  // An engine of Internet Explorer's before its 8 standards mode has no JSON.
+  var quoted = typeof JSON !== "undefined" ? JSON.stringify(target) : "\"" + target + "\"";
+  return new KadroOAError("TARGET_REFUSED", MESSAGES.TARGET_REFUSED + " " + what + " " + quoted + ".",
+    { refused: refused, target: target });
+}
+
 // A JSON-RPC error from the host, as the error a page author can act on.
 function fromRpcError(error) {
   var data = error.data || {};
-  if (error.code === -32010) {
-    if (data.refused === "origin") return new KadroOAError("ORIGIN_REFUSED", null, { target: data.target });
-    var what = REFUSED_TARGETS[data.refused] || data.refused;
-    return new KadroOAError("TARGET_REFUSED", MESSAGES.TARGET_REFUSED + " " + what + " " + JSON.stringify(data.target) + ".",
-      { refused: data.refused, target: data.target });
-  }
+  if (error.code === -32010) return fromRefusal(data.refused, data.target, data.policy);
   if (error.code === -32013 || error.code === -32014) {
     return limitExceeded(error.code === -32013 ? "calls" : "message", data.limit);
   }
@@ -209,11 +220,17 @@ function limitExceeded(limit, max) {
 
 // The exception a script sees from the control: its run-time error number is the low word of a FACILITY_CONTROL
 // HRESULT (0x800A....), as a page read it with `e.number & 0xFFFF`; any other HRESULT is kept whole.
+// A refusal is error 70 worded "PREFIX KIND TARGET", an origin's with " (why)" after it.
 function fromComError(e) {
   var number = typeof e.number === "number" ? e.number : 0;
   var text = e.message || e.description || String(e);
-  return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + text,
-    { number: (number >>> 16) === 0x800A ? number & 0xFFFF : number >>> 0 });
+  number = (number >>> 16) === 0x800A ? number & 0xFFFF : number >>> 0;
+  if (number === 70 && text.indexOf(REFUSAL_PREFIX) === 0) {
+    var rest = text.slice(REFUSAL_PREFIX.length), refused = rest.slice(0, rest.indexOf(" "));
+    var target = rest.slice(refused.length + 1), why = target.indexOf(" (");
+    return fromRefusal(refused, refused === "origin" && why >= 0 ? target.slice(0, why) : target, REGISTRY_POLICY);
+  }
+  return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + text, { number: number });
 }
 
 // ---- the bridge: a connection through the extension to one host process ----

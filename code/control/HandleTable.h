@@ -4,6 +4,7 @@
 #include <cstdint>
 #include <map>
 #include <utility>
+#include <vector>
 
 #include "control/Platform.h"
 
@@ -32,7 +33,15 @@ class HandleTable {
   }
   // Whether `number` was in the table.
   bool Remove(Handle number) { return entries_.erase(number) > 0; }
-  std::map<Handle, Value>& entries() { return entries_; }
+  // The numbers of the entries `match` takes, in ascending order.
+  template <typename Match>
+  std::vector<Handle> Select(Match&& match) const {
+    std::vector<Handle> numbers;
+    for (const auto& [number, value] : entries_) {
+      if (match(value)) numbers.push_back(number);
+    }
+    return numbers;
+  }
 
  private:
   void Advance() { next_ = next_ >= limit_ - step_ ? first_ : next_ + step_; }

@@ -1,8 +1,7 @@
 #pragma once
 // The control's scripted interface, described once: each method's name and DISPID in the order of the type
-// library, and each parameter's kind with what it names for the administrator's policy. The JSON-RPC host and
-// the policy's gate are built from it; the type library (KadroOA.idl), kadroo.js and its declarations are held to
-// it by tests/control/ScriptedInterfaceTest.cpp.
+// library, each parameter's kind and what it names for the administrator's policy. The JSON-RPC host and the
+// policy's session are built from it; KadroOA.idl, kadroo.js and its declarations are held to it by a test.
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -10,13 +9,12 @@
 
 namespace kadroo {
 
-// What an argument names that the policy decides on.
 enum class PolicyTarget : uint8_t {
   kNone,
   kLocalPath,             // a local file
   kLocalPathUnlessEmpty,  // a local file; an empty text keeps the control's own
   kRegistryKey,           // a registry key
-  kParmServer,            // the FTP server in a parameter string, read with the next two arguments as setparm does
+  kParmServer,            // the FTP server of a parameter string, read with the next two arguments as setparm does
   kProgram,               // a program: the one the call would start is checked when it is about to start
 };
 
@@ -39,31 +37,29 @@ struct ScriptedMethod {
 };
 
 namespace scripted {
-constexpr Parameter kText = TextNaming(PolicyTarget::kNone);
-constexpr Parameter kPath = TextNaming(PolicyTarget::kLocalPath);
+using enum PolicyTarget;
 inline constexpr ScriptedMethod kMethods[] = {
     {"isInstalled", 1},
-    {"setparm", 2, TextNaming(PolicyTarget::kParmServer), kText, kNumber},
+    {"setparm", 2, TextNaming(kParmServer), TextNaming(kNone), kNumber},
     {"getMoBanFile", 3},
     {"getLocalFile", 4},
-    {"setLocalFile", 5, kPath},
+    {"setLocalFile", 5, TextNaming(kLocalPath)},
     {"getRemoteFile", 6},
     {"getErrorMsg", 7},
     {"getTiShiMsg", 8},
-    {"getFile", 9, kText, kText},
-    {"GetFileToFile", 10, kText, kPath},
+    {"getFile", 9, TextNaming(kNone), TextNaming(kNone)},
+    {"GetFileToFile", 10, TextNaming(kNone), TextNaming(kLocalPath)},
     {"saveFile", 11},
-    {"PutFile", 12, TextNaming(PolicyTarget::kLocalPathUnlessEmpty), kText, kNumber},
+    {"PutFile", 12, TextNaming(kLocalPathUnlessEmpty), TextNaming(kNone), kNumber},
     {"Dispose", 13},
-    {"GetAllRegValue", 14, TextNaming(PolicyTarget::kRegistryKey)},
-    {"OpenExefile", 15, TextNaming(PolicyTarget::kProgram), kText},
-    {"OpenExefileByReg", 16, TextNaming(PolicyTarget::kRegistryKey), kText, kText,
-     TextNaming(PolicyTarget::kProgram)},
-    {"GetErr", 17, kNumber, kText},
+    {"GetAllRegValue", 14, TextNaming(kRegistryKey)},
+    {"OpenExefile", 15, TextNaming(kProgram), TextNaming(kNone)},
+    {"OpenExefileByReg", 16, TextNaming(kRegistryKey), TextNaming(kNone), TextNaming(kNone), TextNaming(kProgram)},
+    {"GetErr", 17, kNumber, TextNaming(kNone)},
 };
 }  // namespace scripted
 
-// The method of that exact name; nullptr when the interface has none.
+// The method of exactly that name; nullptr when the interface has none.
 constexpr const ScriptedMethod* FindScriptedMethod(std::string_view name) {
   for (const auto& method : scripted::kMethods) {
     if (method.name == name) return &method;

@@ -43,6 +43,12 @@ Text ToLower(TextView text) {
   return out;
 }
 
+std::string AsciiLower(std::string_view text) {
+  std::string out(text);
+  for (char& c : out) c = c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+  return out;
+}
+
 Text ToUpper(TextView text) {
   Text out(text);
   for (auto& c : out) c = ToUpper(c);

@@ -23,6 +23,9 @@ char16_t ToLower(char16_t c);
 char16_t ToUpper(char16_t c);
 Text ToLower(TextView text);
 Text ToUpper(TextView text);
+// Bytes with A-Z in lower case and nothing else changed, whatever the locale (whose "I" may fold otherwise): for
+// host names, schemes, method, charset and file names compared in any letter case.
+std::string AsciiLower(std::string_view text);
 
 // Decimal digits with a minus sign for negative numbers.
 Text Decimal(int64_t value);

@@ -60,10 +60,9 @@ int32_t KadroOcx::DownloadFile() {
       } else {
         // The file is there, so the transfer's own reason (a full disk, a denied write) is what the clerk needs:
         // neither the successful search nor its closing may wipe it out, for the message or for a later GetErr.
-        platform_.lastError.code = transferError;
-        sErrorMsg = GetErr(0, u"Target is a folder， but a file name is needed？");
         platform_.ftp.InternetCloseHandle(search);
         platform_.lastError.code = transferError;
+        sErrorMsg = GetErr(0, u"Target is a folder， but a file name is needed？");
       }
       return -1;
     }

@@ -110,12 +110,6 @@ bool WithinFolder(std::string_view path, std::string_view folder) {
 
 }  // namespace
 
-std::string AsciiLower(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return out;
-}
-
 std::optional<FtpServerTarget> ParseFtpServerEntry(std::string_view entry) {
   FtpServerTarget target;
   std::string_view host = entry, port;

@@ -60,8 +60,6 @@ std::optional<FtpServerTarget> ParseFtpServerEntry(std::string_view entry);
 // not connect to anything (an empty text), and a target with an empty host when it could not be reached at all.
 std::optional<FtpServerTarget> ConnectionTarget(TextView serverText);
 std::string Describe(const FtpServerTarget& target);
-// Host names and schemes compare in any letter case.
-std::string AsciiLower(std::string_view text);
 
 // A key as the control opens it: the root in the control's spelling (HKLM and the like become the names it
 // accepts), then the subkey's components, one trailing backslash dropped. nullopt when the root is not one

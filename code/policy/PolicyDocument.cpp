@@ -41,8 +41,11 @@ bool IsPageOrigin(const std::string& origin) {
   return (origin.rfind("http://", 0) == 0 || origin.rfind("https://", 0) == 0) && OriginOfUrl(origin) == origin;
 }
 
-std::optional<BridgePolicy> Parse(const std::string& text, const std::string& home, PathResolver& paths,
-                                  std::string& problem) {
+}  // namespace
+
+PolicyLoad ParsePolicy(const std::string& text, const std::string& home, PathResolver& paths,
+                       const std::string& place) {
+  const auto refused = [&place](const std::string& problem) { return RefusedPolicy(place, place + ": " + problem); };
   // The parser keeps the last of two equal keys without a word: each object's keys are noted to find the first.
   std::vector<std::set<std::string>> keys;
   std::string twice;
@@ -56,47 +59,27 @@ std::optional<BridgePolicy> Parse(const std::string& text, const std::string& ho
     return true;
   };
   const json document = json::parse(text, noteKeys, false);
-  if (document.is_discarded() || !document.is_object()) {
-    problem = "not a JSON object";
-    return std::nullopt;
-  }
-  if (!twice.empty()) {
-    problem = "\"" + twice + "\" is given twice";
-    return std::nullopt;
-  }
+  if (document.is_discarded() || !document.is_object()) return refused("not a JSON object");
+  if (!twice.empty()) return refused("\"" + twice + "\" is given twice");
   for (const auto& [key, value] : document.items()) {
-    if (key != "sites") {
-      problem = "unknown key \"" + key + "\" (a policy has \"sites\" only)";
-      return std::nullopt;
-    }
+    if (key != "sites") return refused("unknown key \"" + key + "\" (a policy has \"sites\" only)");
   }
-  BridgePolicy policy;
+  PolicyLoad loaded{PolicyLoad::Status::kLoaded, {}, "", place};
   const auto sites = document.find("sites");
-  if (sites == document.end()) return policy;
-  if (!sites->is_object()) {
-    problem = "\"sites\" is not an object";
-    return std::nullopt;
-  }
+  if (sites == document.end()) return loaded;
+  if (!sites->is_object()) return refused("\"sites\" is not an object");
   for (const auto& [origin, settings] : sites->items()) {
     if (!IsPageOrigin(origin)) {
-      problem = origin + ": not an origin as a browser reports it (http or https://host[:port], lower case, "
-                         "no default port, no path or slash after it)";
-      return std::nullopt;
+      return refused(origin + ": not an origin as a browser reports it (http or https://host[:port], lower case, "
+                              "no default port, no path or slash after it)");
     }
-    SitePolicy& site = policy.sites[origin];
-    if (!settings.is_object()) {
-      problem = origin + ": not an object";
-      return std::nullopt;
-    }
+    SitePolicy& site = loaded.policy.sites[origin];
+    if (!settings.is_object()) return refused(origin + ": not an object");
     for (const auto& [name, entries] : settings.items()) {
       if (name != "ftpServers" && name != "programs" && name != "registryKeys" && name != "localFolders") {
-        problem = origin + ": unknown setting " + name;
-        return std::nullopt;
+        return refused(origin + ": unknown setting " + name);
       }
-      if (!entries.is_array()) {
-        problem = origin + ": " + name + " is not a list";
-        return std::nullopt;
-      }
+      if (!entries.is_array()) return refused(origin + ": " + name + " is not a list");
       for (const auto& entry : entries) {
         const std::string value = entry.is_string() ? entry.get<std::string>() : entry.dump();
         bool good = entry.is_string();
@@ -122,24 +105,11 @@ std::optional<BridgePolicy> Parse(const std::string& text, const std::string& ho
             (name == "programs" ? site.programs : site.localFolders).push_back(*resolved);
           }
         }
-        if (!good) {
-          problem = origin + ": " + name + ": bad entry " + value;
-          return std::nullopt;
-        }
+        if (!good) return refused(origin + ": " + name + ": bad entry " + value);
       }
     }
   }
-  return policy;
-}
-
-}  // namespace
-
-PolicyLoad ParsePolicy(const std::string& text, const std::string& home, PathResolver& paths,
-                       const std::string& place) {
-  std::string problem;
-  auto policy = Parse(text, home, paths, problem);
-  if (!policy) return RefusedPolicy(place, place + ": " + problem);
-  return {PolicyLoad::Status::kLoaded, std::move(*policy), "", place};
+  return loaded;
 }
 
 PolicyLoad RefusedPolicy(const std::string& place, const std::string& problem) {

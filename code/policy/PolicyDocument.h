@@ -1,6 +1,6 @@
 #pragma once
-// The administrator's policy for pages as a document: the same JSON text on every platform; where it is kept is
-// the host's (a file on Linux, the registry on Windows), and each host's loader gives a PolicyLoad.
+// The administrator's policy as a document, the same JSON text on every platform; each host loads it from where
+// it is kept (a file on Linux, the registry on Windows) into a PolicyLoad.
 #include <string>
 
 #include "policy/BridgePolicy.h"

@@ -60,11 +60,9 @@ void PolicySession::BeforeCall(std::string_view method, const std::vector<CallAr
 }
 
 bool PolicySession::NamesProgram() const {
-  if (mode_ != Mode::kGated || !call_) return false;
-  for (size_t i = 0; i < call_->arity; ++i) {
-    if (call_->parameters[i].target == PolicyTarget::kProgram) return true;
-  }
-  return false;
+  return mode_ == Mode::kGated && call_ &&
+         std::any_of(call_->parameters.begin(), call_->parameters.begin() + call_->arity,
+                     [](const Parameter& p) { return p.target == PolicyTarget::kProgram; });
 }
 
 // Where the control will connect, found by the control's own reading of the parameter string.

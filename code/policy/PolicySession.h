@@ -4,10 +4,7 @@
 // before the call runs (the scripted interface's entry for the method says which arguments name what), and a
 // refused call changes nothing. The session stands in for the platform's LocalFiles and Processes, to note the
 // control's own temporary files and to check the program a call would start.
-#include <cstdint>
-#include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -27,15 +24,12 @@ class PolicySession final : public LocalFiles, public Processes {
  public:
   // `base` is the platform the control would run on without a policy, `paths` how the host compares paths.
   PolicySession(const Platform& base, PathResolver& paths);
-  PolicySession(const PolicySession&) = delete;
-  PolicySession& operator=(const PolicySession&) = delete;
-
-  // What the control runs on: `base` with its files and processes through this session. Until Open or
-  // RefuseEveryCall it lets everything through.
+  PolicySession(const PolicySession&) = delete;  // its platform names it
+  // `base` with its files and processes through this session, which lets everything through until Open.
   Platform& platform() { return platform_; }
 
-  // Holds the control to the site `origin` lists in `policy`; false when it lists none (or is not valid): then
-  // every call is refused with refusal(). The same origin again keeps the temporary files the control made.
+  // Holds the control to the site `origin` in `policy`; false when it lists none (or is refused): then every call
+  // is refused with refusal(). The same origin again keeps the temporary files the control made.
   bool Open(const PolicyLoad& policy, const std::string& origin);
   void RefuseEveryCall(PolicyRefusal refusal);
   // Back to letting everything through (the control is not in a page).

@@ -22,70 +22,50 @@ std::string Source(const std::string& path) {
   return text.str();
 }
 
-// "DISPID name kinds" for each match of `pattern` (groups: the DISPID where it has one, name, parameters),
-// a parameter's kind read by `kind` ('t', 'n', or 0 for one that is not an argument); without `kind` the
-// parameters are kadroo.js's letters ('s' a text, 'n' a number).
-std::vector<std::string> Listed(const std::string& text, const std::regex& pattern, char (*kind)(const std::string&),
-                                bool dispids) {
+// "[DISPID ]name kinds" for each match of `pattern` (groups: the DISPID where `dispids`, the name, the parameters),
+// each parameter's kind from a word `kind` finds in them: a text (BSTR, string, s) or a number (long, number, n).
+std::vector<std::string> Listed(const std::string& text, const char* pattern, const char* kind, bool dispids) {
   std::vector<std::string> out;
-  for (std::sregex_iterator m(text.begin(), text.end(), pattern), end; m != end; ++m) {
-    const int at = dispids ? 1 : 0;
+  const std::regex method(pattern), word(kind);
+  for (std::sregex_iterator m(text.begin(), text.end(), method), end; m != end; ++m) {
+    const std::string parameters = (*m)[dispids ? 3 : 2];
     std::string kinds;
-    std::string parameter;
-    int depth = 0;
-    for (char c : (*m)[2 + at].str() + ",") {  // split at the commas outside an IDL's [attributes]
-      depth += c == '[' ? 1 : c == ']' ? -1 : 0;
-      if (c != ',' || depth > 0) {
-        parameter += c;
-        continue;
-      }
-      if (const char k = kind ? kind(parameter) : 0) kinds += k;
-      parameter.clear();
+    for (std::sregex_iterator k(parameters.begin(), parameters.end(), word); k != end; ++k) {
+      kinds += k->str() == "long" || k->str() == "number" || k->str() == "n" ? 'n' : 't';
     }
-    for (char letter : kind ? "" : (*m)[2].str()) kinds += letter == 's' ? 't' : letter;
-    out.push_back((dispids ? (*m)[1].str() + " " : "") + (*m)[1 + at].str() + " " + kinds);
+    out.push_back((dispids ? (*m)[1].str() + " " : "") + (*m)[dispids ? 2 : 1].str() + " " + kinds);
   }
   return out;
 }
 
 TEST(ScriptedInterfaceTest, EveryListNamesTheSameMethods) {
-  const auto kindOf = [](bool dispids) {
-    std::vector<std::string> out;
-    for (const auto& method : scripted::kMethods) {
-      std::string kinds;
-      for (size_t i = 0; i < method.arity; ++i) kinds += method.parameters[i].text ? 't' : 'n';
-      out.push_back((dispids ? std::to_string(method.dispid) + " " : "") + std::string(method.name) + " " + kinds);
-    }
-    return out;
-  };
-  const std::string mjs = Source("browser/lib/kadroo.mjs");
-  const std::string dts = Source("browser/lib/kadroo.d.ts");
+  std::vector<std::string> table[2];  // without and with the DISPIDs
+  for (const auto& method : scripted::kMethods) {
+    std::string kinds;
+    for (size_t i = 0; i < method.arity; ++i) kinds += method.parameters[i].text ? 't' : 'n';
+    table[0].push_back(std::string(method.name) + " " + kinds);
+    table[1].push_back(std::to_string(method.dispid) + " " + table[0].back());
+  }
+  const std::string mjs = Source("browser/lib/kadroo.mjs"), dts = Source("browser/lib/kadroo.d.ts");
   const std::string ocx = dts.substr(dts.find("export interface KadroOcx {"));
   const struct {
     const char* list;
     std::vector<std::string> methods;
     bool dispids;
   } kLists[] = {
+      // The [out, retval] parameter is the result, no argument.
       {"KadroOA.idl",
-       Listed(Source("code/host/windows/com/KadroOA.idl"), std::regex(R"(\[id\((\d+)\)\]\s*HRESULT\s+(\w+)\(([^)]*)\))"),
-              [](const std::string& p) -> char {
-                return p.find("retval") != std::string::npos ? 0 : p.find("BSTR") != std::string::npos ? 't' : 'n';
-              },
-              true),
+       Listed(Source("code/host/windows/com/KadroOA.idl"),
+              R"(\[id\((\d+)\)\]\s*HRESULT\s+(\w+)\(([^)]*?)(\[out, retval\][^)]*)?\))", R"(\b(BSTR|long)\b)", true),
        true},
       {"kadroo.mjs METHODS",
-       Listed(mjs.substr(0, mjs.find("];", mjs.find("var METHODS"))), std::regex(R"re(\["(\w+)", "([sn]*)"\])re"),
-              nullptr, false),
+       Listed(mjs.substr(0, mjs.find("];", mjs.find("var METHODS"))), R"re(\["(\w+)", "([sn]*)"\])re", "[sn]", false),
        false},
       {"kadroo.d.ts KadroOcx",
-       Listed(ocx.substr(0, ocx.find("\n}")), std::regex(R"(\n  (\w+)\(([^)]*)\): Promise<)"),
-              [](const std::string& p) -> char {
-                return p.find("string") != std::string::npos ? 't' : p.find("number") != std::string::npos ? 'n' : 0;
-              },
-              false),
+       Listed(ocx.substr(0, ocx.find("\n}")), R"(\n  (\w+)\(([^)]*)\): Promise<)", R"(\b(string|number)\b)", false),
        false},
   };
-  for (const auto& list : kLists) EXPECT_EQ(list.methods, kindOf(list.dispids)) << list.list;
+  for (const auto& list : kLists) EXPECT_EQ(list.methods, table[list.dispids]) << list.list;
 }
 
 TEST(ScriptedInterfaceTest, TheGateRefusesWhatTheInterfaceDoesNotKnowWithNothingDone) {

@@ -138,7 +138,7 @@ class Linux:
         self.tmp = os.path.join(dir, "tmp")
         for d in ("home", "tmp", "registry", "policy"):
             os.makedirs(os.path.join(dir, d))
-        self.policy = os.path.join(dir, "policy", "policy.json")
+        self.policy = self.place = os.path.join(dir, "policy", "policy.json")
         self.env = dict(os.environ, HOME=self.home, TMPDIR=self.tmp, KADROOA_POLICY_FILE=self.policy,
                         KADROOA_REGISTRY=os.path.join(dir, "registry"))
         self.marker = os.path.join(dir, "started")
@@ -180,7 +180,7 @@ class Wine:
     program = "{}.exe"
 
     def __init__(self, dir):
-        self.dir, self.prefix = dir, os.environ["WINEPREFIX"]
+        self.dir, self.prefix, self.place = dir, os.environ["WINEPREFIX"], POLICY_KEY
         self.env = dict(os.environ, WINEDEBUG="-all")
         self.loader = HOST[:-1]
         self.loader64 = [WINE64] if os.path.exists(WINE64) else self.loader
@@ -467,7 +467,7 @@ class NativeHost(unittest.TestCase):
     def test_policy_refused(self):
         host = self.start(None, ["/usr/lib/mozilla/native-messaging-hosts/org.kadrooa.host.json", "kadrooa@kadrooa.org"])
         self.assertEqual(host.hello("http://127.0.0.1:8081")["error"]["data"],
-                         {"refused": "origin", "target": "http://127.0.0.1:8081"})
+                         {"refused": "origin", "target": "http://127.0.0.1:8081", "policy": self.system.place})
         self.assertIsNone(host.frame(), "the host ends after refusing an origin")
         problem = self.system.spoil_policy()  # a policy that is refused as a whole
         try:

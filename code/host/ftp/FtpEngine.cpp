@@ -27,7 +27,7 @@ FtpEngine::FtpEngine(LastError& lastError, CodePage& codePage, Network& network,
     : lastError_(lastError), codePage_(codePage), network_(network), files_(files), timeouts_(timeouts) {}
 
 FtpEngine::~FtpEngine() {
-  while (!handles_.entries().empty()) Close(handles_.entries().begin()->first);
+  for (Handle handle : handles_.Select([](const auto&) { return true; })) Close(handle);
 }
 
 FtpEngine::Object* FtpEngine::Lookup(Handle handle, Object::Kind kind) {
@@ -51,11 +51,10 @@ void FtpEngine::Close(Handle handle) {
   handles_.Remove(handle);
   switch (object->kind) {
     case Object::Kind::Session: {
-      std::vector<Handle> children;
-      for (auto& [h, o] : handles_.entries()) {
-        if (o->kind == Object::Kind::Connection && o->parent == handle) children.push_back(h);
-      }
-      for (Handle h : children) Close(h);
+      const auto connection = [handle](const auto& o) {
+        return o->kind == Object::Kind::Connection && o->parent == handle;
+      };
+      for (Handle h : handles_.Select(connection)) Close(h);
       break;
     }
     case Object::Kind::Connection:
@@ -78,13 +77,13 @@ Handle FtpEngine::InternetOpen(TextView, uint32_t, TextView, TextView, uint32_t)
 Handle FtpEngine::InternetConnect(Handle session, TextView server, uint16_t port, TextView user,
                                        TextView password, uint32_t service, uint32_t flags, uintptr_t) {
   if (!Lookup(session, Object::Kind::Session)) return 0;
-  if (service != INTERNET_SERVICE_FTP || user.empty()) return Finish(lastError_, ERROR_INVALID_PARAMETER, Handle{0});
+  if (service != INTERNET_SERVICE_FTP || user.empty()) return Refuse(lastError_, ERROR_INVALID_PARAMETER, Handle{0});
   std::string host, wireUser, wirePassword;
   for (auto [text, out] : {std::pair{server, &host}, {user, &wireUser}, {password, &wirePassword}}) {
     if (!ToAnsiArgument(lastError_, codePage_, text, LineBreaks::kRefused, *out)) return 0;
   }
   if (host.size() > 2 && host.front() == '[' && host.back() == ']') host = host.substr(1, host.size() - 2);
-  if (host.empty()) return Finish(lastError_, ERROR_INTERNET_NAME_NOT_RESOLVED, Handle{0});
+  if (host.empty()) return Refuse(lastError_, ERROR_INTERNET_NAME_NOT_RESOLVED, Handle{0});
 
   auto c = std::make_unique<ControlConnection>(network_, flags, timeouts_);
   if (int32_t err = c->Open(host, port)) return Finish(lastError_, err, Handle{0});

@@ -145,15 +145,7 @@ const Method kContainerMethods[] = {
      }},
 };
 
-bool SameName(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) {
-      return false;
-    }
-  }
-  return true;
-}
+bool SameName(std::string_view a, std::string_view b) { return AsciiLower(a) == AsciiLower(b); }
 
 const Method* FindMethod(std::string_view name, bool containerMethods) {
   static const std::vector<Method> kMethods = ScriptedMethods();
@@ -219,11 +211,7 @@ std::optional<double> ParseNumber(const std::string& text) {
   const double value = std::strtod(body.c_str(), &stop);
   if (stop != body.c_str() + body.size()) return std::nullopt;
   if (body.find_first_of("xXpP") != std::string::npos) return std::nullopt;  // no hex floats
-  const std::string lower = [&] {
-    std::string s;
-    for (char c : body) s += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    return s;
-  }();
+  const std::string lower = AsciiLower(body);
   if (lower.find("inf") != std::string::npos || lower.find("nan") != std::string::npos) return std::nullopt;
   return value;
 }

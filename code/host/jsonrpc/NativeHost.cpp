@@ -26,6 +26,10 @@ void Note(const std::string& text) {
   std::fflush(stderr);
 }
 
+// The browser is gone, or the page that made the call: nobody is left to serve, and a call that runs is abandoned
+// at once, as if the process had been killed.
+[[noreturn]] void Abandon() { std::_Exit(0); }
+
 // Frames in from the browser and out to it.
 class Channel {
  public:
@@ -51,6 +55,18 @@ class Channel {
     }
   }
 
+  // The next message that parses (null for an empty frame); one that does not is answered with its error. False at
+  // the end of input.
+  bool Next(json& message) {
+    std::string body;
+    json error;
+    while (Read(body)) {
+      if (Server::Parse(body, message, error)) return true;
+      Write(error);
+    }
+    return false;
+  }
+
   // Writes one message; a response too long for the browser is replaced by an error. The browser gone, the
   // host has no one left to serve and ends.
   void Write(const json& message) {
@@ -60,7 +76,7 @@ class Channel {
       const json data = {{"size", body.size()}, {"limit", kMaxOutgoingFrame}};
       body = Server::Dump(ErrorResponse(id, kResponseTooLarge, "response too large", &data));
     }
-    if (!system_.WriteOutput(EncodeFrame(body))) std::_Exit(0);
+    if (!system_.WriteOutput(EncodeFrame(body))) Abandon();
   }
 
  private:
@@ -83,15 +99,8 @@ class Bridge final : public UserPrompt, public TransferObserver {
 
   int Run() {
     WatchInput();
-    std::string body;
-    while (channel_.Read(body)) {
-      json message, error;
-      const bool parsed = Server::Parse(body, message, error);
-      if (body.capacity() > 256 * 1024) std::string().swap(body);  // a large message is held once, as parsed
-      if (!parsed) {
-        channel_.Write(error);
-        continue;
-      }
+    json message;
+    while (channel_.Next(message)) {
       if (message.is_null()) {  // an empty frame, or the text null
         channel_.Write(ErrorResponse(nullptr, kInvalidRequest, "Invalid Request"));
         continue;
@@ -132,14 +141,9 @@ class Bridge final : public UserPrompt, public TransferObserver {
                                                    {"title", ToUtf8Lossy(title)},
                                                    {"text", ToUtf8Lossy(prompt)},
                                                    {"call", call_}}));
-    std::string body;
+    json message;
     for (;;) {
-      if (!channel_.Read(body)) std::_Exit(0);  // the page went away: the call is abandoned
-      json message, error;
-      if (!Server::Parse(body, message, error)) {
-        channel_.Write(error);
-        continue;
-      }
+      if (!channel_.Next(message)) Abandon();
       if (message.is_object() && message.value("method", json()) == "kadrooa.answer") {
         const auto params = message.find("params");
         if (params != message.end() && params->is_object() && params->value("prompt", json()) == number) return;
@@ -191,7 +195,7 @@ class Bridge final : public UserPrompt, public TransferObserver {
     if (policy.status == PolicyLoad::Status::kRefused) Note("policy refused, every site is refused: " + policy.problem);
     auto session = std::make_unique<Session>(*this);
     if (!session->policy.Open(policy, origin.get<std::string>())) {
-      const json data = {{"refused", "origin"}, {"target", origin}};
+      const json data = {{"refused", "origin"}, {"target", origin}, {"policy", policy.place}};
       channel_.Write(ErrorResponse(id, kRefusedByPolicy, RefusalText(session->policy.refusal()), &data));
       return false;
     }
@@ -202,7 +206,7 @@ class Bridge final : public UserPrompt, public TransferObserver {
 
   void BeforeCall(std::string_view method, const std::vector<CallArgument>& args, const json& id) {
     input_->busy = true;
-    if (input_->closed) std::_Exit(0);
+    if (input_->closed) Abandon();
     call_ = id;
     lastProgress_ = Clock::now();
     session_->policy.BeforeCall(method, args);
@@ -219,7 +223,7 @@ class Bridge final : public UserPrompt, public TransferObserver {
   void WatchInput() {
     system_.WatchInputEnd([input = input_] {
       input->closed = true;
-      if (input->busy) std::_Exit(0);
+      if (input->busy) Abandon();
     });
   }
 

@@ -20,8 +20,7 @@ namespace kadroo::posix {
 namespace {
 
 bool IsUtf8Name(const std::string& charset) {
-  std::string lower;
-  for (char c : charset) lower += static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  const std::string lower = AsciiLower(charset);
   return lower.empty() || lower == "utf-8" || lower == "utf8" || lower == "ansi_x3.4-1968" || lower == "ascii";
 }
 

@@ -1,7 +1,7 @@
-// A page that the administrator's policy refuses. From the page: `mode`, "origin" for a page of a site the policy
-// does not list (every method is refused) or "target" for a listed site naming what it may not use; `refusal`,
-// how the refused calls' errors begin; `outside`, a local file outside the listed folders; the server's details:
-// `server` the one the page names, `listedServer` the one the policy lists.
+// A page that the administrator's policy refuses, loaded after kadroo.js as in IE mode. From the page: `mode`,
+// "origin" for a page of a site the policy does not list (every method is refused) or "target" for a listed site
+// naming what it may not use; `refusal`, how the refused calls' errors begin; `outside`, a local file outside the
+// listed folders; the server's details: `server` the one the page names, `listedServer` the one the policy lists.
 function check(condition, what) { if (!condition) throw new Error(what); }
 function refused(name, call, why) {
   try {
@@ -37,6 +37,13 @@ if (mode === "origin") {
           prefix + "program " + cmd);
   var key = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Microsoft";
   refused("GetAllRegValue of a key not listed", function () { c.GetAllRegValue(key); }, prefix + "registryKey " + key);
+  // kadroo.js over the control rejects as in the other browsers (its promises settle at once without a timer).
+  var rejection = null;
+  KadroOA.create({ control: c }).then(function (k) { return k.GetAllRegValue(key); }).then(null, function (e) {
+    rejection = e;
+  });
+  var said = rejection && [rejection.code, rejection.refused, rejection.target].join("|");
+  check(said === "TARGET_REFUSED|registryKey|" + key, "kadroo.js: " + said + " " + (rejection && rejection.message));
   // The page's own server is allowed, and setparm empties the message as always.
   c.setparm("uid=" + user + ";path=" + listedServer + ";pass=" + pass, ";", 1);
   check(c.getErrorMsg() === "", "message after setparm: " + c.getErrorMsg());

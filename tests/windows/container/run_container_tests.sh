@@ -36,6 +36,7 @@ done
 
 rm -rf "$OUT"
 mkdir -p "$OUT"
+python3 browser/package/build.py --library "$OUT/lib"  # kadroo.js, as a page in IE mode loads it
 # The server's files live apart from the checkout, which the FTP user may not be able to reach (a home of 0700).
 ftp_dir=$(mktemp -d /tmp/kadroo-container.XXXXXX)
 chmod 755 "$ftp_dir"
@@ -229,7 +230,8 @@ refused_page() {
     "$mode" "$refusal" "${outside//\\/\\\\}" >>"$OUT/refused.js"
   local arguments=("url:$address")
   [ "$mode" = origin ] && arguments+=(refused)
-  arguments+=("js:$(windows_path "$OUT/refused.js")" "js:$(windows_path "$PWD/$HERE/page_refused.js")")
+  arguments+=("js:$(windows_path "$OUT/refused.js")" "js:$(windows_path "$OUT/lib/kadroo.js")"
+    "js:$(windows_path "$PWD/$HERE/page_refused.js")")
   (cd "build/win$bits/bin" && timeout 120 "$(wine_for "$bits")" page_container.exe "$PROGID" "$(windows_path "$OUT")" \
     "${arguments[@]}") || status=1
   after=$(server_files)

@@ -19,9 +19,7 @@ bool IsPredefined(RegKey key) { return key >= 0x80000000u && key <= 0x80000006u;
 
 bool EndsWithRegIgnoringCase(const std::string& name) {
   if (name.size() <= 4) return false;
-  std::string tail = name.substr(name.size() - 4);
-  for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return tail == ".reg";
+  return AsciiLower(std::string_view(name).substr(name.size() - 4)) == ".reg";
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path, std::string& why) {

@@ -140,9 +140,9 @@ class DownloadWatch {
 }  // namespace
 
 WinInetFtpClient::~WinInetFtpClient() {
-  // Children before parents: every handle is numbered after its parent, barring a wrap of the numbers.
-  auto& entries = handles_.entries();
-  while (!entries.empty()) entries.erase(std::prev(entries.end()));
+  // Children before parents.
+  const auto numbers = handles_.Select([](const Entry&) { return true; });
+  for (auto number = numbers.rbegin(); number != numbers.rend(); ++number) handles_.Remove(*number);
 }
 
 HINTERNET WinInetFtpClient::Lookup(Handle handle) {
@@ -152,11 +152,7 @@ HINTERNET WinInetFtpClient::Lookup(Handle handle) {
 }
 
 void WinInetFtpClient::CloseChildren(Handle parent) {
-  std::vector<Handle> children;
-  for (auto& [number, entry] : handles_.entries()) {
-    if (entry.parent == parent) children.push_back(number);
-  }
-  for (Handle child : children) {
+  for (Handle child : handles_.Select([parent](const Entry& entry) { return entry.parent == parent; })) {
     CloseChildren(child);
     handles_.Remove(child);
   }
