@@ -1,6 +1,10 @@
 #include "policy/PolicyDocument.h"
 
+#include "policy/PageOrigin.h"
+
 #include <cctype>
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -31,18 +35,44 @@ std::optional<std::string> NormalizedFolder(std::string path) {
   return NormalizePath(path);
 }
 
+// An origin as browsers report a page's: http or https, the host in lower case, the port only when it is not the
+// scheme's default, nothing after it. Any other spelling would list a site no page ever comes from.
+bool IsPageOrigin(const std::string& origin) {
+  return (origin.rfind("http://", 0) == 0 || origin.rfind("https://", 0) == 0) && OriginOfUrl(origin) == origin;
+}
+
 }  // namespace
 
 PolicyLoad ParsePolicy(const std::string& text, const std::string& home, PathResolver& paths,
                        const std::string& place) {
   const auto refused = [&place](const std::string& problem) { return RefusedPolicy(place, place + ": " + problem); };
-  const json document = json::parse(text, nullptr, false);
+  // The parser keeps the last of two equal keys without a word: each object's keys are noted to find the first.
+  std::vector<std::set<std::string>> keys;
+  std::string twice;
+  const json::parser_callback_t noteKeys = [&](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) keys.emplace_back();
+    if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == json::parse_event_t::key && !keys.empty() && !keys.back().insert(parsed.get<std::string>()).second &&
+        twice.empty()) {
+      twice = parsed.get<std::string>();
+    }
+    return true;
+  };
+  const json document = json::parse(text, noteKeys, false);
   if (document.is_discarded() || !document.is_object()) return refused("not a JSON object");
+  if (!twice.empty()) return refused("\"" + twice + "\" is given twice");
+  for (const auto& [key, value] : document.items()) {
+    if (key != "sites") return refused("unknown key \"" + key + "\" (a policy has \"sites\" only)");
+  }
   PolicyLoad loaded{PolicyLoad::Status::kLoaded, {}, "", place};
   const auto sites = document.find("sites");
   if (sites == document.end()) return loaded;
   if (!sites->is_object()) return refused("\"sites\" is not an object");
   for (const auto& [origin, settings] : sites->items()) {
+    if (!IsPageOrigin(origin)) {
+      return refused(origin + ": not an origin as a browser reports it (http or https://host[:port], lower case, "
+                              "no default port, no path or slash after it)");
+    }
     SitePolicy& site = loaded.policy.sites[origin];
     if (!settings.is_object()) return refused(origin + ": not an object");
     for (const auto& [name, entries] : settings.items()) {
