@@ -6,14 +6,14 @@ const HOST = "org.kadrooa.host";
 const PROTOCOL = 1;
 const VERSION = api.runtime.getManifest().version;
 
-// The origins the administrator listed: the "origins" of the extension's managed storage, which the browsers fill
-// from their policy files, or the reader of the same policy (kadrooa.exe itself on Windows; on Linux a program that
-// does nothing else, so that no host runs for an unlisted page), asked before any page is served (Chromium 156 on
-// Linux never answers the first). Both are asked at once and the first list that names any origin
-// is taken. Nothing is listed without either. The host reads the policy itself before it serves a page, so the
-// list here only spares an unlisted page a host; a page listed before may go on at once while it is read again.
+// The origins the administrator listed, from the reader of the policy file (kadrooa.exe itself on Windows; on Linux
+// a program that does nothing else, so that no host runs for an unlisted page), which sees an edit of the file at
+// once; only when it cannot answer, the "origins" of the extension's managed storage, which the browsers fill from
+// their policy files (Firefox reads those only when it starts; Chromium 156 on Linux leaves it empty). Nothing is
+// listed without either. The host reads the policy itself before it serves a page, so the list here only spares
+// an unlisted page a host; a page listed before may go on at once while it is read again.
 const ORIGINS_READER = "org.kadrooa.origins";
-const READ_AGAIN_MS = 60000;
+const READ_AGAIN_MS = 30000;
 let cached = null;  // {origins, at}
 let reading = null;
 
@@ -25,19 +25,13 @@ function originList(value) {
   return Array.isArray(value) ? value.filter((o) => typeof o === "string") : null;
 }
 
-function readOrigins() {
-  return new Promise((resolve) => {
-    let left = 2;
-    const take = (list) => {
-      if (list && list.length) resolve(list);
-      else if (--left === 0) resolve([]);
-    };
-    withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
-      .then((value) => take(originList(value?.origins)), () => take(null));
-    const question = { jsonrpc: "2.0", id: 0, method: "kadrooa.origins" };
-    withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
-      .then((answer) => take(originList(answer?.result?.origins)), () => take(null));
-  });
+async function readOrigins() {
+  const question = { jsonrpc: "2.0", id: 0, method: "kadrooa.origins" };
+  const managed = withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
+    .then((value) => originList(value?.origins), () => null);
+  const read = await withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
+    .then((answer) => originList(answer?.result?.origins), () => null);
+  return read ?? (await managed) ?? [];
 }
 
 function readAgain() {

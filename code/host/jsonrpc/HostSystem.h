@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "control/Platform.h"
 #include "ftp/TransferObserver.h"
 #include "safety/BridgePolicy.h"
@@ -24,6 +26,13 @@ class HostSystem {
   virtual PathResolver& paths() = 0;
   // The administrator's policy: empty when there is none; nullopt with `problem` when it is refused as a whole.
   virtual std::optional<BridgePolicy> LoadPolicy(std::string& problem) = 0;
+  // Where the policy is kept, and whether there is one at all (kadrooa --diagnose).
+  virtual std::string PolicySource() = 0;
+  virtual bool PolicyPresent() = 0;
+  // What is installed for the browsers, for kadrooa --diagnose: {"versions": {part: version or null}, "browsers":
+  // [{"browser", "manifest", "found", "host", "hostFound", "allows": [...], "extensionPolicy": {"where",
+  // "entry"}}], "problems": [text]}.
+  virtual nlohmann::json DescribeInstallation() = 0;
   // Tells `observer` how the platform's transfers advance, where it can tell.
   virtual void ObserveTransfers(TransferObserver* observer) = 0;
 
