@@ -14,6 +14,13 @@ const VERSION = api.runtime.getManifest().version;
 // an unlisted page a host; a page listed before may go on at once while it is read again.
 const ORIGINS_READER = "org.kadrooa.origins";
 const READ_AGAIN_MS = 30000;
+// What one tab may hold at once: page objects (hosts). The content script keeps the same bound, and lets one call
+// per object be in flight.
+const MAX_OBJECTS = 8;
+// The longest message a page may send, in UTF-16 units of its JSON (the library and the content script check it
+// too); the host's frame reader takes what the browser makes of it.
+const MAX_MESSAGE = 262144;
+const SCRIPT = "kadrooa";
 let cached = null;  // {origins, at}
 let reading = null;
 
@@ -38,9 +45,42 @@ function readAgain() {
   reading ??= readOrigins().then((origins) => {
     cached = { origins, at: Date.now() };
     reading = null;
+    register(origins);
     return origins;
   });
   return reading;
+}
+
+// The content script runs in the listed origins' pages only, so that no other page can see a trace of it. Firefox's
+// match patterns cannot name a port (it takes one, then matches nothing): there it is registered for the listed
+// hosts, and the script itself, before it listens to anything, leaves every page whose origin is not in the list
+// kept here.
+const PORTS_MATCH = typeof api.runtime.getBrowserInfo !== "function";  // not Firefox
+
+function patterns(origins) {
+  return [...new Set(origins.flatMap((origin) => {
+    try {
+      const url = new URL(origin);
+      if (url.origin !== origin || !/^https?:$/.test(url.protocol)) return [];
+      return [`${url.protocol}//${PORTS_MATCH ? url.host : url.hostname}/*`];
+    } catch {
+      return [];  // no origin a browser reports: it names no page
+    }
+  }))].sort();
+}
+
+let registering = Promise.resolve();
+function register(origins) {
+  registering = registering.then(async () => {
+    await api.storage.local.set({ origins });
+    const [now] = await api.scripting.getRegisteredContentScripts({ ids: [SCRIPT] });
+    const matches = patterns(origins);
+    if (JSON.stringify(now ? [...now.matches].sort() : []) === JSON.stringify(matches)) return;
+    if (now) await api.scripting.unregisterContentScripts({ ids: [SCRIPT] });
+    if (!matches.length) return;
+    await api.scripting.registerContentScripts([{ id: SCRIPT, js: ["content.js"], matches, runAt: "document_start",
+                                                  allFrames: false }]);
+  }).catch((error) => console.error("kadrooa: the content script could not be registered:", error));
 }
 
 async function isListed(origin) {
@@ -52,23 +92,25 @@ async function isListed(origin) {
   return !fresh && (await readAgain()).includes(origin);
 }
 
-// The origin of the page's top-level document, as the browser reports it.
+// The origin of the page's top-level document, as the browser reports it. An opaque origin ("null": a sandboxed
+// document, whatever its URL) is no origin, and the URL never stands in for one.
 function senderOrigin(sender) {
-  if (sender.frameId !== 0 || !sender.tab) return null;
-  if (typeof sender.origin === "string" && sender.origin !== "null") return sender.origin;
-  try {
-    return new URL(sender.url).origin;
-  } catch {
-    return null;
-  }
+  if (sender.frameId !== 0 || !sender.tab || typeof sender.origin !== "string") return null;
+  return /^https?:\/\/[^/]+$/.test(sender.origin) ? sender.origin : null;
 }
+
+const objects = new Map();  // tab id -> page objects served
 
 function serve(page, origin) {
   let host = null;
   let started = false;  // the host answered at least once
   let pageGone = false;
+  const tab = page.sender.tab.id;
+  objects.set(tab, (objects.get(tab) ?? 0) + 1);
   page.onDisconnect.addListener(() => {
     pageGone = true;
+    const left = objects.get(tab) - 1;
+    if (left > 0) objects.set(tab, left); else objects.delete(tab);
     host?.disconnect();
   });
   page.postMessage({ type: "accepted", extension: VERSION, protocol: PROTOCOL });
@@ -84,9 +126,14 @@ function serve(page, origin) {
     page.disconnect();
   });
   page.onMessage.addListener((body) => {
-    if (!body || body.type !== "message" || !body.message || typeof body.message !== "object") return;
-    const message = body.message;
-    if (message.method === "kadrooa.hello") return;  // the handshake is the extension's alone
+    if (!body || body.type !== "message" || typeof body.text !== "string" || body.text.length > MAX_MESSAGE) return;
+    let message;
+    try {
+      message = JSON.parse(body.text);
+    } catch {
+      return;
+    }
+    if (!message || typeof message !== "object" || message.method === "kadrooa.hello") return;  // ours alone
     host.postMessage(message);
   });
   host.postMessage({ jsonrpc: "2.0", id: 0, method: "kadrooa.hello", params: { origin, extension: VERSION, protocol: PROTOCOL } });
@@ -98,7 +145,15 @@ api.runtime.onConnect.addListener(async (page) => {
   const listed = origin !== null && (await isListed(origin));
   // An unlisted page hears nothing back, and no host is started for it.
   if (!listed) return page.disconnect();
+  if ((objects.get(page.sender.tab.id) ?? 0) >= MAX_OBJECTS) {
+    page.postMessage({ type: "refused", limit: "objects", max: MAX_OBJECTS });
+    return page.disconnect();
+  }
   serve(page, origin);
 });
 
-readAgain();  // read once when the worker starts, so that a page's first call does not wait for it
+// Read once when the worker starts, so that a page's first call does not wait for it, and every minute, so that a
+// newly listed site gets the content script.
+readAgain();
+api.alarms.create("read", { periodInMinutes: 1 });
+api.alarms.onAlarm.addListener(() => readAgain());

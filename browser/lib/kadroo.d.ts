@@ -2,7 +2,7 @@
 
 export type KadroOAErrorCode =
   | "EXTENSION_MISSING" | "HOST_MISSING" | "ORIGIN_REFUSED" | "TARGET_REFUSED" | "VERSION_MISMATCH"
-  | "HOST_EXITED" | "TIMEOUT" | "RUNTIME_ERROR" | "PROTOCOL_ERROR";
+  | "HOST_EXITED" | "TIMEOUT" | "LIMIT_EXCEEDED" | "RUNTIME_ERROR" | "PROTOCOL_ERROR";
 
 export declare class KadroOAError extends Error {
   readonly code: KadroOAErrorCode;
@@ -12,6 +12,9 @@ export declare class KadroOAError extends Error {
   readonly target?: string;
   /** RUNTIME_ERROR: the control's run-time error number. */
   readonly number?: number;
+  /** LIMIT_EXCEEDED: the bound met ("message": a call's JSON, "objects": objects in one tab) and its value. */
+  readonly limit?: "message" | "objects" | "calls";
+  readonly max?: number;
   /** PROTOCOL_ERROR: the JSON-RPC error code the host answered with. */
   readonly rpcCode?: number;
 }

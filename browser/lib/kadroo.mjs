@@ -12,6 +12,8 @@ var LIBRARY_VERSION = "1.0.0";
 var PROTOCOL = 1;
 var TAG = "kadrooa";
 var PROGID = "KadroOA.KadroOcx";
+// The longest message the bridge carries, in UTF-16 units of its JSON.
+var MAX_MESSAGE = 262144;
 
 // The control's scripted interface, in the order of its type library, with each argument's kind (s text, n number).
 var METHODS = [
@@ -29,7 +31,8 @@ var MESSAGES = {
   TARGET_REFUSED: "The administrator's KadroOA policy does not allow this site to use",
   VERSION_MISMATCH: "The versions of kadroo.js, the KadroOA extension and the kadrooa program do not match; update them together.",
   HOST_EXITED: "The kadrooa program ended before the call was answered; create a new KadroOA object to go on.",
-  TIMEOUT: "KadroOA did not answer in time."
+  TIMEOUT: "KadroOA did not answer in time.",
+  LIMIT_EXCEEDED: "The KadroOA bridge does not carry this:"
 };
 
 var REFUSED_TARGETS = {
@@ -186,12 +189,22 @@ function fromRpcError(error) {
     return new KadroOAError("TARGET_REFUSED", MESSAGES.TARGET_REFUSED + " " + what + " " + JSON.stringify(data.target) + ".",
       { refused: data.refused, target: data.target });
   }
+  if (error.code === -32013 || error.code === -32014) {
+    return limitExceeded(error.code === -32013 ? "calls" : "message", data.limit);
+  }
   if (error.code === -32000) {
     return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + error.message,
       { number: data.number });
   }
   return new KadroOAError("PROTOCOL_ERROR", "kadrooa answered with error " + error.code + ": " + error.message,
     { rpcCode: error.code, data: error.data });
+}
+
+function limitExceeded(limit, max) {
+  var what = { message: "a call of more than " + max + " characters of JSON",
+               objects: "more than " + max + " KadroOA objects open in one tab",
+               calls: "a second call in flight on one object" }[limit];
+  return new KadroOAError("LIMIT_EXCEEDED", MESSAGES.LIMIT_EXCEEDED + " " + what + ".", { limit: limit, max: max });
 }
 
 // The exception a script sees from the control: its run-time error number is the low word of a FACILITY_CONTROL
@@ -237,11 +250,12 @@ Connection.prototype.open = function () {
   var self = this;
   return new P(function (resolve, reject) {
     var timeout = self.options.timeout != null ? self.options.timeout : 10000;
-    var accepted = false, timer = null;
-    var fail = function (error) { self.close(error); reject(error); };
+    var accepted = false, timer = null, again = null;
+    var fail = function (error) { clearInterval(again); self.close(error); reject(error); };
     self.opening = {
       accepted: function (message) {
         accepted = true;
+        clearInterval(again);
         self.extension = message.extension;
         if (message.protocol !== PROTOCOL) fail(new KadroOAError("VERSION_MISMATCH", null, { extension: message.extension }));
       },
@@ -256,7 +270,9 @@ Connection.prototype.open = function () {
     };
     timer = setTimeout(function () { fail(new KadroOAError(accepted ? "TIMEOUT" : "EXTENSION_MISSING")); }, timeout);
     window.addEventListener("message", self.onMessage);
+    // The extension's script may still be starting in a page that has just loaded: ask again until it answers.
     self.post({ type: "connect" });
+    again = setInterval(function () { self.post({ type: "connect" }); }, 250);
   });
 };
 
@@ -269,6 +285,8 @@ Connection.prototype.receive = function (event) {
     var code = data.started ? "HOST_EXITED" : "HOST_MISSING";
     var error = new KadroOAError(code, MESSAGES[code] + (data.error ? " (" + data.error + ")" : ""));
     if (this.opening) this.opening.fail(error); else this.close(error);
+  } else if (data.type === "refused") {
+    if (this.opening) this.opening.fail(limitExceeded(data.limit, data.max));
   } else if (data.type === "message") {
     this.dispatch(data.message);
   }
@@ -290,9 +308,16 @@ Connection.prototype.dispatch = function (message) {
     }
     return;
   }
-  var pending = this.pending[message.id];
+  var id = message.id;
+  // An error without an id (a message the host could not read) answers the one call in flight.
+  if (id == null && message.error) {
+    for (var key in this.pending) {
+      if (Object.prototype.hasOwnProperty.call(this.pending, key)) id = key;
+    }
+  }
+  var pending = this.pending[id];
   if (!pending) return;
-  delete this.pending[message.id];
+  delete this.pending[id];
   clearTimeout(pending.timer);
   if (message.error) pending.reject(fromRpcError(message.error));
   else pending.resolve(message.result);
@@ -317,7 +342,15 @@ Connection.prototype.prompt = function (params) {
 Connection.prototype.call = function (method, params) {
   if (this.closed) return rejected(this.closed);
   var self = this, id = this.nextId++;
+  var message = { jsonrpc: "2.0", id: id, method: method, params: params };
   return new P(function (resolve, reject) {
+    // Refused here, what the bridge would not carry: it never settles in some browsers.
+    var text = null;
+    try {
+      text = JSON.stringify(message);
+    } catch (e) {  // a value JSON cannot write (a cycle) is no text or number either
+    }
+    if (text === null || text.length > MAX_MESSAGE) return reject(limitExceeded("message", MAX_MESSAGE));
     var entry = { method: method, resolve: resolve, reject: reject, timer: null };
     var limit = self.options.callTimeout;
     if (limit > 0) {
@@ -326,7 +359,13 @@ Connection.prototype.call = function (method, params) {
       }, limit);
     }
     self.pending[id] = entry;
-    self.post({ type: "message", message: { jsonrpc: "2.0", id: id, method: method, params: params } });
+    try {
+      self.post({ type: "message", message: message });
+    } catch (e) {  // what the page's messaging cannot copy (a function)
+      delete self.pending[id];
+      clearTimeout(entry.timer);
+      reject(limitExceeded("message", MAX_MESSAGE));
+    }
   });
 };
 

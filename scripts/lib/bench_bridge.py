@@ -24,7 +24,7 @@ EDIT_SIZE = 10 * 1024
 
 
 class Bench:
-    reports = {}
+    reports, report_times = {}, {}
     other_started = None
     reported = threading.Event()
 

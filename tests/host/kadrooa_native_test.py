@@ -426,7 +426,22 @@ class NativeHost(unittest.TestCase):
         time.sleep(0.5)
         host.proc.stdin.close()
         host.proc.wait(timeout=3)
-        for length in (0xFFFFFFFF, 64 * MIB + 1):  # huge lengths end the connection without reading on
+        # The largest message the host reads: a refusal naming a path that long comes back shortened, the next call
+        # works, and the host's peak memory stays within a small multiple of the message (Linux: the same code
+        # serves Windows, where a path this long means nothing to the resolver).
+        if not WINDOWS:
+            host = self.start()
+            message = {"jsonrpc": "2.0", "id": 1, "method": "GetFileToFile", "params": ["a", self.dir + "/"]}
+            message["params"][1] += "x" * (2 * MIB - len(json.dumps(message, ensure_ascii=False).encode()))
+            target = host.refused("GetFileToFile", *message["params"])["target"]
+            self.assertEqual(host.last_length < 10000 and target[-1], "\u2026")
+            self.assertTrue(message["params"][1].startswith(target[:-1]) and len(target) > 4000, target[:200])
+            self.assertEqual(host.call("isInstalled"), 1)
+            with open(f"/proc/{host.proc.pid}/status") as f:
+                peak = int(dict(line.split(":", 1) for line in f)["VmHWM"].split()[0]) / 1024
+            print(f"host's peak memory after a 2 MiB message: {peak:.1f} MiB", file=sys.stderr)
+            self.assertLess(peak, 4 * 2 + 16, "MiB")
+        for length in (0xFFFFFFFF, 2 * MIB + 1):  # longer lengths end the connection without reading on
             host = self.start()
             host.send_raw(struct.pack("=I", length))
             self.assertIsNone(host.frame())

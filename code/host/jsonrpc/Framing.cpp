@@ -23,7 +23,18 @@ FrameReader::Status FrameReader::Next(std::string& frame) {
     tooLarge_ = true;
     return Status::kTooLarge;
   }
-  if (held - sizeof length < length) return Status::kNeedMore;
+  if (held - sizeof length < length) {
+    // Room for the whole frame at once: growing by doubling would hold up to three times its size.
+    buffer_.reserve(start_ + sizeof length + length);
+    return Status::kNeedMore;
+  }
+  if (start_ == 0 && held == sizeof length + length && length > 64 * 1024) {
+    // A large frame alone in the buffer is handed over rather than copied.
+    buffer_.erase(0, sizeof length);
+    frame.swap(buffer_);
+    buffer_.clear();
+    return Status::kFrame;
+  }
   frame.assign(buffer_, start_ + sizeof length, length);
   start_ += sizeof length + length;
   return Status::kFrame;

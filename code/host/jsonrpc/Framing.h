@@ -10,8 +10,9 @@ namespace kadroo::jsonrpc {
 
 // Host -> browser: the browsers close the port on anything longer.
 inline constexpr size_t kMaxOutgoingFrame = 1024 * 1024;
-// Browser -> host: the browsers allow 4 GB; nothing the page may send needs more than this.
-inline constexpr size_t kMaxIncomingFrame = 64 * 1024 * 1024;
+// Browser -> host: the browsers allow 4 GB; nothing the control takes needs megabytes. The page's side lets through
+// at most 256 Ki UTF-16 units of JSON, which the browser writes in at most 6 bytes each (\uXXXX).
+inline constexpr size_t kMaxIncomingFrame = 2 * 1024 * 1024;
 
 class FrameReader {
  public:

@@ -179,6 +179,16 @@ std::optional<int32_t> RoundToLong(double value) {
   return static_cast<int32_t>(rounded);
 }
 
+// A refused target as the page is told it: a path may be as long as a message, the refusal must stay well within
+// what the browser carries back, so a long one keeps its first 4 KiB (whole UTF-8 characters) and an ellipsis.
+std::string Shortened(const std::string& target) {
+  constexpr size_t kKept = 4096;
+  if (target.size() <= kKept) return target;
+  size_t cut = kKept;
+  while (cut > 0 && (static_cast<unsigned char>(target[cut]) & 0xC0) == 0x80) --cut;
+  return target.substr(0, cut) + "\xE2\x80\xA6";  // …
+}
+
 std::optional<double> ParseNumber(const std::string& text) {
   size_t begin = text.find_first_not_of(" \t");
   size_t end = text.find_last_not_of(" \t");
@@ -272,9 +282,10 @@ std::optional<json> Server::HandleRequest(const json& request) {
       if (options_.beforeCall) options_.beforeCall(method->name, arguments.values(), id);
       response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, arguments)}};
     } catch (const PolicyRefusal& refusal) {
-      const json data = {{"refused", refusal.refused}, {"target", refusal.target}};
-      response = ErrorResponse(id, kRefusedByPolicy, "Refused by the administrator's policy: " + refusal.refused +
-                                                         " " + refusal.target, &data);
+      const std::string target = Shortened(refusal.target);
+      const json data = {{"refused", refusal.refused}, {"target", target}};
+      response = ErrorResponse(id, kRefusedByPolicy,
+                               "Refused by the administrator's policy: " + refusal.refused + " " + target, &data);
     } catch (...) {
       const RuntimeError error = ToRuntimeError(std::current_exception());
       const json data = {{"number", error.number()}};

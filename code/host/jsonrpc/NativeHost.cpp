@@ -87,7 +87,9 @@ class Bridge final : public UserPrompt, public TransferObserver {
     std::string body;
     while (channel_.Read(body)) {
       json message, error;
-      if (!Server::Parse(body, message, error)) {
+      const bool parsed = Server::Parse(body, message, error);
+      if (body.capacity() > 256 * 1024) std::string().swap(body);  // a large message is held once, as parsed
+      if (!parsed) {
         channel_.Write(error);
         continue;
       }
