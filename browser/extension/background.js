@@ -36,16 +36,55 @@ async function readOrigins() {
   const question = { jsonrpc: "2.0", id: 0, method: "kadrooa.origins" };
   const managed = withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
     .then((value) => originList(value?.origins), () => null);
-  const read = await withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
-    .then((answer) => originList(answer?.result?.origins), () => null);
-  return read ?? (await managed) ?? [];
+  const answer = await withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
+    .catch(() => undefined);
+  followPackage(answer?.result?.extension);
+  return originList(answer?.result?.origins) ?? (await managed) ?? [];
+}
+
+// The package brought another version of the extension (the reader says which): ask the browser for it now rather
+// than at its next daily check. Chromium has it ready at once and applies it when the extension restarts, which it
+// does as soon as no page object holds a host, so that no clerk's open document loses its host. Firefox takes a new
+// version only when it starts.
+let hostsOpen = 0;
+let updateReady = false;
+function followPackage(version) {
+  if (typeof version !== "string" || version === VERSION || !api.runtime.requestUpdateCheck) return;
+  Promise.resolve().then(() => api.runtime.requestUpdateCheck()).catch(() => {});
+}
+api.runtime.onUpdateAvailable?.addListener(() => {
+  updateReady = true;
+  restartIfIdle();
+});
+function restartIfIdle() {
+  if (updateReady && hostsOpen === 0) api.runtime.reload();
+}
+
+// Pages that were open before this worker started get the content script: the browser's first page, loaded while
+// the policy was still installing the extension, and pages whose script an update cut off. The browsers put
+// content scripts only into pages loaded later. A page that already has a live one keeps it (content.js).
+async function reachOpenPages(origins) {
+  if (!origins.length) return;
+  for (const tab of await api.tabs.query({ url: ["http://*/*", "https://*/*"] })) {
+    let origin = null;
+    try {
+      origin = new URL(tab.url).origin;
+    } catch {
+      continue;
+    }
+    if (!origins.includes(origin)) continue;
+    api.scripting.executeScript({ target: { tabId: tab.id }, files: ["content.js"] }).catch(() => {});
+  }
 }
 
 function readAgain() {
   reading ??= readOrigins().then((origins) => {
+    const added = origins.some((origin) => !cached?.origins.includes(origin));
     cached = { origins, at: Date.now() };
     reading = null;
     register(origins);
+    // Once the content script knows the list (it reads it from storage when it starts).
+    if (added) registering.then(() => reachOpenPages(origins)).catch(() => {});
     return origins;
   });
   return reading;
@@ -107,11 +146,19 @@ function serve(page, origin) {
   let pageGone = false;
   const tab = page.sender.tab.id;
   objects.set(tab, (objects.get(tab) ?? 0) + 1);
+  hostsOpen++;
+  let counted = true;
+  const ended = () => {
+    if (counted) hostsOpen--;
+    counted = false;
+    restartIfIdle();
+  };
   page.onDisconnect.addListener(() => {
     pageGone = true;
     const left = objects.get(tab) - 1;
     if (left > 0) objects.set(tab, left); else objects.delete(tab);
     host?.disconnect();
+    ended();
   });
   page.postMessage({ type: "accepted", extension: VERSION, protocol: PROTOCOL });
   host = api.runtime.connectNative(HOST);
@@ -120,6 +167,7 @@ function serve(page, origin) {
     page.postMessage({ type: "message", message });
   });
   host.onDisconnect.addListener((port) => {
+    ended();
     if (pageGone) return;
     const error = (port && port.error && port.error.message) || api.runtime.lastError?.message || "";
     page.postMessage({ type: "exit", started, error });
@@ -152,8 +200,8 @@ api.runtime.onConnect.addListener(async (page) => {
   serve(page, origin);
 });
 
-// Read once when the worker starts, so that a page's first call does not wait for it, and every minute, so that a
-// newly listed site gets the content script.
+// Read when the worker starts, so that a page's first call does not wait for it and pages already open are reached,
+// and every minute, so that an edit of the policy and a new version of the package are seen without a page asking.
 readAgain();
 api.alarms.create("read", { periodInMinutes: 1 });
 api.alarms.onAlarm.addListener(() => readAgain());

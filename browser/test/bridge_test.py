@@ -242,6 +242,10 @@ class BrowserBridge(unittest.TestCase):
         return {}
 
     @classmethod
+    def action_update_extension(cls):
+        return {"version": update_package(os.path.join(cls.dir, "update"))}
+
+    @classmethod
     def newest_host(cls):
         hosts = host_processes()
         return max(hosts, key=lambda pid: hosts[pid][0]) if hosts else None
@@ -267,18 +271,19 @@ class BrowserBridge(unittest.TestCase):
             time.sleep(0.05)
         return {"gone": cls.child_host not in host_processes(), "seconds": time.monotonic() - start}
 
-    def run_browser(self, command, script):
+    def run_browser(self, command, query, until):
+        """Runs the browser on the page with `query` until it reports `until`; checks the hosts are gone after."""
         type(self).reports, type(self).report_times, type(self).other_started = {}, {}, None
         type(self).other_listed = float("inf")
         self.write_policy(self.policy)
         type(self).reported = threading.Event()
         env = dict(os.environ, TMPDIR=self.paths["tmp"], KADROOA_REGISTRY=self.paths["registry"])
-        url = f"http://127.0.0.1:{self.site.port}/page.html?script={script}"
+        url = f"http://127.0.0.1:{self.site.port}/page.html?{query}"
         browser = subprocess.Popen(command + [url], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
         try:
-            deadline = time.monotonic() + 240
-            while "listed" not in self.reports and "exception" not in self.reports and time.monotonic() < deadline:
+            deadline = time.monotonic() + 480
+            while until not in self.reports and "exception" not in self.reports and time.monotonic() < deadline:
                 self.reported.wait(1)
                 self.reported.clear()
         finally:
@@ -287,12 +292,14 @@ class BrowserBridge(unittest.TestCase):
         for pid in host_processes():  # hosts whose browser is gone end on their own; none may be left
             time.sleep(5)
             self.assertNotIn(pid, host_processes(), "a host outlived its browser")
-        self.check(self.reports)
+        self.assertNotIn("exception", self.reports)
+        return self.reports
 
     def check(self, r):
-        self.assertNotIn("exception", r)
+        # The browser's first page, on a fresh profile, works without a reload.
         self.assertEqual((r["status"]["code"], r["status"]["library"]), (None, "1.0.0"), r["status"])
         self.assertTrue(r["status"]["extension"] and r["status"]["host"], r["status"])
+        self.assertEqual((r["status"]["navigation"], r["status"]["language"]), ("navigate", "zh-CN"))
         self.assertEqual(r["idle-first"], {"result": 1})
 
         cycle = r["cycle"]
@@ -325,7 +332,8 @@ class BrowserBridge(unittest.TestCase):
         for name, refused, target in (("server", "ftpServer", None), ("folder", "localFolder", "stolen.doc"),
                                       ("program", "program", "/usr/bin/touch"), ("key", "registryKey", "Secret")):
             self.assertEqual((refusals[name]["code"], refusals[name]["refused"]), ("TARGET_REFUSED", refused), name)
-            self.assertTrue(refusals[name]["isError"] and refusals[name]["message"])
+            self.assertTrue(refusals[name]["isError"])
+            self.assertIn("管理员的 KadroOA 策略不允许本站点使用", refusals[name]["message"], "in the browser's language")
             if target:
                 self.assertIn(target, refusals[name]["target"])
         self.assertEqual(self.trap.accepted, 0, "nothing reaches a server the policy does not list")
@@ -393,6 +401,13 @@ class BrowserBridge(unittest.TestCase):
         for name, call in calls.items():
             self.assertEqual(call["next"], {"result": 1}, name)
 
+    def check_updated(self, updated):
+        """The page that was open while the extension was updated under it goes on with the new version."""
+        self.assertEqual((updated["status"]["extension"], updated["status"]["code"]), (updated["version"], None),
+                         updated)
+        self.assertEqual(updated["fresh"], {"result": 1}, updated)
+        self.assertEqual(updated.get("before", {"result": 1}), {"result": 1}, updated)
+
     def reset_server(self):
         for name in ("docs/report.doc.old", "docs/same.doc.old"):
             try:
@@ -410,14 +425,21 @@ class BrowserBridge(unittest.TestCase):
         if "chromium" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
-        self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "module")
+        r = self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "script=module&update=now",
+                             "updated")
+        self.check(r)
+        self.check_updated(r["updated"])
 
     def test_firefox(self):
         if "firefox" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
         type(self).firefox_profile = tempfile.mkdtemp(dir=self.dir)
-        self.run_browser(browser_command("firefox", self.firefox_profile), "classic")
+        command = browser_command("firefox", self.firefox_profile)
+        self.check(self.run_browser(command, "script=classic", "listed"))
+        # Firefox reads its policies only when it starts: the new version arrives then, under the page it opens.
+        self.config["version"] = update_package(os.path.join(self.dir, "update"))
+        self.check_updated(self.run_browser(command, "script=classic&role=restarted", "updated")["updated"])
 
     def test_diagnose(self):
         """kadrooa --diagnose --json with the package: each browser's manifest and policy, the policy's sites and what
@@ -438,7 +460,7 @@ class BrowserBridge(unittest.TestCase):
                          ([ids["firefox"]], f"file:///usr/share/kadrooa/extension/{ids['xpi']}"))
         self.assertEqual((d["policy"]["state"], d["policy"]["origins"]), ("loaded", [origin]))
         self.assertEqual(d["site"], {"origin": origin, "listed": True, "ftpServers": [f"127.0.0.1:{self.ftp.port}"],
-                                     "programs": [self.editor], "registryKeys": [REGISTRY_KEY],
+                                     "programs": [self.editor], "registryKeys": [REGISTRY_KEY.upper()],
                                      "localFolders": [self.paths["allowed"]]})
         # What is left to do here: Firefox ESR refuses the unsigned add-on until the administrator allows it.
         self.assertEqual(status, 1)
@@ -517,6 +539,16 @@ def diagnose(program, *origin):
     return done.returncode, json.loads(done.stdout)
 
 
+def update_package(folder):
+    """Installs the package again with the next version of the extension; gives that version."""
+    with open("/usr/share/kadrooa/extension/ids.json") as f:
+        parts = (json.load(f)["version"].split(".") + ["0"])[:4]
+    version = ".".join(parts[:3] + [str(int(parts[3]) + 1)])
+    deb, _ = build_package(os.path.join(folder, version), version)
+    subprocess.run(["dpkg", "-i", deb], check=True, stdout=subprocess.DEVNULL)
+    return version
+
+
 def build_package(out, version=None):
     """The package again from the installed program and these sources: with the key beside PACKAGE (the same
     extension id) when a version is given, else with a key of its own. Gives the package and its ids.json."""
@@ -533,10 +565,12 @@ def build_package(out, version=None):
 
 
 def browser_command(browser, profile):
-    """A headless browser on a fresh profile, sending nothing beyond 127.0.0.1, allowing pop-ups from script."""
+    """A headless browser in Chinese on a fresh profile, sending nothing beyond 127.0.0.1, allowing pop-ups from
+    script."""
     if browser == "chromium":
         return ["/usr/lib/chromium/chromium", "--headless=new", "--no-sandbox", f"--user-data-dir={profile}",
-                "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9"]
+                "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9", "--lang=zh-CN",
+                "--accept-lang=zh-CN"]
     with open(os.path.join(profile, "user.js"), "w") as f:
         for name, value in (("network.proxy.type", 1), ("network.proxy.http", "127.0.0.1"),
                             ("network.proxy.http_port", 9), ("network.proxy.ssl", "127.0.0.1"),
@@ -545,7 +579,8 @@ def browser_command(browser, profile):
                             ("browser.startup.homepage_override.mstone", "ignore"),
                             ("datareporting.policy.dataSubmissionEnabled", False),
                             # The package's own add-on is not signed by Mozilla: this profile alone accepts it.
-                            ("xpinstall.signatures.required", False)):
+                            ("xpinstall.signatures.required", False),
+                            ("intl.accept_languages", "zh-CN"), ("intl.locale.requested", "zh-CN")):
             f.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
     return ["firefox-esr", "--headless", "--no-remote", "--profile", profile]
 

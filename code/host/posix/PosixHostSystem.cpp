@@ -6,6 +6,7 @@
 
 #include <sys/stat.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -104,7 +105,8 @@ json Installation() {
       entry["allows"] = manifest.value(firefox ? "allowed_extensions" : "allowed_origins", json::array());
       if (!entry["hostFound"].get<bool>()) problems.push_back(std::string(browser.name) + ": the host manifest " +
                                                               path + " names " + host + ", which cannot be run");
-      if (ids.is_object() && !entry["allows"].contains(id)) {
+      const json& allows = entry["allows"];
+      if (ids.is_object() && std::find(allows.begin(), allows.end(), json(id)) == allows.end()) {
         problems.push_back(std::string(browser.name) + ": the host manifest does not allow the installed extension " +
                            id);
       }
