@@ -165,10 +165,11 @@ def page_library(out):
     if not module.endswith(exports) or "export " in module[:-len(exports)]:
         sys.exit("build.py: kadroo.mjs must end with its two export lines and export nothing else")
     write(os.path.join(out, "kadroo.mjs"), module)
-    write(os.path.join(out, "kadroo.js"),
-          "// Generated from kadroo.mjs by browser/package/build.py: the same library as a classic script.\n"
-          "(function (global) {\n\"use strict\";\n" + module[:-len(exports)] +
-          "global.KadroOA = KadroOA;\n})(typeof globalThis !== \"undefined\" ? globalThis : this);\n")
+    # ASCII alone, its Chinese texts as \u escapes: Windows Script Host reads a script in the ANSI code page.
+    classic = ("// Generated from kadroo.mjs by browser/package/build.py: the same library as a classic script.\n"
+               "(function (global) {\n\"use strict\";\n" + module[:-len(exports)] +
+               "global.KadroOA = KadroOA;\n})(typeof globalThis !== \"undefined\" ? globalThis : this);\n")
+    write(os.path.join(out, "kadroo.js"), classic.encode("ascii", "backslashreplace").decode("ascii"))
     for name in ("kadroo.d.ts", "package.json", "README.md"):
         shutil.copy(os.path.join(BROWSER, "lib", name), out)
 
