@@ -4,11 +4,11 @@
 
 #include <filesystem>
 
-#include "host/jsonrpc/PolicyFile.h"
+#include "policy/PolicyDocument.h"
 #include "host/posix/AdminFiles.h"
 #include "host/posix/PosixLocalFiles.h"
 #include "host/posix/PosixPaths.h"
-#include "safety/BridgePolicy.h"
+#include "policy/BridgePolicy.h"
 #include "support/TempDir.h"
 
 namespace kadroo {
@@ -18,10 +18,9 @@ posix::LocaleCodePage utf8("UTF-8");
 posix::PosixPaths paths(utf8);
 
 SitePolicy Site(const std::string& json, const std::string& home = "/home/clerk") {
-  std::string problem;
-  auto policy = jsonrpc::ParseBridgePolicy(R"({"sites":{"https://oa":)" + json + "}}", home, paths, problem);
-  EXPECT_TRUE(policy.has_value()) << problem;
-  return policy ? policy->sites.at("https://oa") : SitePolicy{};
+  auto policy = ParsePolicy(R"({"sites":{"https://oa":)" + json + "}}", home, paths, "policy.json");
+  EXPECT_TRUE(policy.loaded()) << policy.problem;
+  return policy.loaded() ? policy.policy.sites.at("https://oa") : SitePolicy{};
 }
 
 bool Server(const SitePolicy& site, TextView parm) {
@@ -42,11 +41,10 @@ TEST(BridgePolicyTest, ServersCompareAsHostAndPort) {
     EXPECT_FALSE(Server(site, refused)) << ToUtf8Lossy(refused);
   }
   EXPECT_FALSE(ConnectionTarget(u"").has_value()) << "an empty server connects nowhere";
-  std::string problem;
   for (const char* bad : {"files.example.org:", "files.example.org:65536", "[::1", "[zz::1]:21", "a b:21", ":21"}) {
     EXPECT_FALSE(ParseFtpServerEntry(bad).has_value()) << bad;
-    EXPECT_FALSE(jsonrpc::ParseBridgePolicy(std::string(R"({"sites":{"o":{"ftpServers":[")") + bad + "\"]}}}", "/",
-                                            paths, problem))
+    EXPECT_EQ(ParsePolicy(std::string(R"({"sites":{"o":{"ftpServers":[")") + bad + "\"]}}}", "/", paths, "p").status,
+              PolicyLoad::Status::kRefused)
         << "one bad entry refuses the whole policy";
   }
 }
@@ -101,8 +99,8 @@ TEST(BridgePolicyTest, WindowsFoldersSeparateByBackslash) {
                               "d:\\", "c:\\users\\clerk"}) {
     EXPECT_FALSE(AllowsLocalPath(site, refused)) << refused;
   }
-  std::string problem;
-  EXPECT_FALSE(jsonrpc::ParseBridgePolicy(R"({"sites":{"o":{"localFolders":["OA"]}}})", "/h", paths, problem))
+  EXPECT_EQ(ParsePolicy(R"({"sites":{"o":{"localFolders":["OA"]}}})", "/h", paths, "p").status,
+            PolicyLoad::Status::kRefused)
       << "a relative folder refuses the whole policy";
 }
 

@@ -1,7 +1,7 @@
 // The origin the site lock compares with the policy's sites: what a browser reports for the page's address.
 #include <gtest/gtest.h>
 
-#include "safety/PageOrigin.h"
+#include "policy/PageOrigin.h"
 
 namespace kadroo {
 namespace {

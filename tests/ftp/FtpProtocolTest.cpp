@@ -1,8 +1,8 @@
 #include <gtest/gtest.h>
 
-#include "host/posix/ftp/FtpProtocol.h"
+#include "host/ftp/FtpProtocol.h"
 
-namespace kadroo::posix::ftp {
+namespace kadroo::ftp {
 namespace {
 
 // Feeds lines until a reply comes out; the reply and how many lines it took.
@@ -237,4 +237,4 @@ TEST(Paths, BaseDirAndWildcards) {
 }
 
 }  // namespace
-}  // namespace kadroo::posix::ftp
+}  // namespace kadroo::ftp

@@ -36,20 +36,20 @@ json Diagnose(HostSystem& system, const std::string& version, const std::optiona
   const json parts = installation.value("versions", json::object());
   for (const auto& [part, value] : parts.items()) versions[part] = value;
 
-  std::string problem;
-  const auto policy = system.LoadPolicy(problem);
-  json state = {{"source", system.PolicySource()}, {"origins", json::array()}};
-  if (!policy) {
-    state["state"] = "refused";
-    state["reason"] = problem;
-    problems.push_back("the policy is refused, so every site is: " + problem);
-  } else if (!system.PolicyPresent()) {
-    state["state"] = "absent";
-    problems.push_back("there is no policy: no site is allowed");
-  } else {
+  const PolicyLoad load = system.LoadPolicy();
+  const BridgePolicy* policy = load.loaded() ? &load.policy : nullptr;
+  json state = {{"source", load.place}, {"origins", json::array()}};
+  if (load.loaded()) {
     state["state"] = "loaded";
     for (const auto& [listed, site] : policy->sites) state["origins"].push_back(listed);
     if (policy->sites.empty()) problems.push_back("the policy lists no site");
+  } else if (load.absent()) {
+    state["state"] = "absent";
+    problems.push_back("there is no policy: no site is allowed");
+  } else {
+    state["state"] = "refused";
+    state["reason"] = load.problem;
+    problems.push_back("the policy is refused, so every site is: " + load.problem);
   }
 
   json diagnosis = {{"versions", versions}, {"browsers", installation.value("browsers", json::array())},

@@ -1,6 +1,6 @@
 #pragma once
 // What kadrooa needs from the system it runs on, beyond the control's own platform: implemented once for Linux
-// (code/host/posix/PosixHostSystem.cpp) and once for Windows (code/host/windows/host/WindowsHostSystem.cpp).
+// (code/host/posix/PosixHostSystem.cpp) and once for Windows (code/host/windows/kadrooa/WindowsHostSystem.cpp).
 #include <cstddef>
 #include <functional>
 #include <memory>
@@ -12,8 +12,7 @@
 
 #include "control/Platform.h"
 #include "ftp/TransferObserver.h"
-#include "safety/BridgePolicy.h"
-#include "safety/PolicyGate.h"
+#include "policy/PolicyDocument.h"
 
 namespace kadroo::jsonrpc {
 
@@ -24,11 +23,8 @@ class HostSystem {
   // The control's platform, and how the policy compares the paths a page names.
   virtual Platform& platform() = 0;
   virtual PathResolver& paths() = 0;
-  // The administrator's policy: empty when there is none; nullopt with `problem` when it is refused as a whole.
-  virtual std::optional<BridgePolicy> LoadPolicy(std::string& problem) = 0;
-  // Where the policy is kept, and whether there is one at all (kadrooa --diagnose).
-  virtual std::string PolicySource() = 0;
-  virtual bool PolicyPresent() = 0;
+  // The administrator's policy, where the system keeps it.
+  virtual PolicyLoad LoadPolicy() = 0;
   // What is installed for the browsers, for kadrooa --diagnose: {"versions": {part: version or null}, "browsers":
   // [{"browser", "manifest", "found", "host", "hostFound", "allows": [...], "extensionPolicy": {"where",
   // "entry"}}], "problems": [text]}.

@@ -1,7 +1,7 @@
 #include "host/jsonrpc/JsonRpc.h"
 
-#include "safety/BridgePolicy.h"
 #include "safety/ObjectSafety.h"
+#include "control/ScriptedInterface.h"
 
 #include <algorithm>
 #include <cmath>
@@ -38,41 +38,61 @@ class Arguments {
 
 json FromText(const Text& text) { return ToUtf8Lossy(text); }
 
+using Invoke = json (*)(KadroOcx&, const Arguments&);
+
 struct Method {
-  const char* name;
-  std::string_view kinds;  // one letter for each parameter, as Arguments takes them
-  std::function<json(KadroOcx&, const Arguments&)> invoke;
+  std::string_view name;
+  std::string kinds;  // one letter for each parameter, as Arguments takes them
+  Invoke invoke;
 };
 
-// The scripted interface, in the order of the type library.
-const Method kMethods[] = {
-    {"isInstalled", "", [](KadroOcx& c, const Arguments&) -> json { return c.isInstalled(); }},
-    {"setparm", "ttn",
+// The scripted interface's methods (control/ScriptedInterface.h), called in its order.
+constexpr std::pair<std::string_view, Invoke> kScripted[] = {
+    {"isInstalled", [](KadroOcx& c, const Arguments&) -> json { return c.isInstalled(); }},
+    {"setparm",
      [](KadroOcx& c, const Arguments& a) -> json {
        c.setparm(a.text(0), a.text(1), a.number(2));
        return nullptr;
      }},
-    {"getMoBanFile", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getMoBanFile()); }},
-    {"getLocalFile", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getLocalFile()); }},
-    {"setLocalFile", "t", [](KadroOcx& c, const Arguments& a) -> json { return c.setLocalFile(a.text(0)); }},
-    {"getRemoteFile", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
-    {"getErrorMsg", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
-    {"getTiShiMsg", "", [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
-    {"getFile", "tt", [](KadroOcx& c, const Arguments& a) -> json { return c.getFile(a.text(0), a.text(1)); }},
-    {"GetFileToFile", "tt",
-     [](KadroOcx& c, const Arguments& a) -> json { return c.GetFileToFile(a.text(0), a.text(1)); }},
-    {"saveFile", "", [](KadroOcx& c, const Arguments&) -> json { return c.saveFile(); }},
-    {"PutFile", "ttn",
-     [](KadroOcx& c, const Arguments& a) -> json { return c.PutFile(a.text(0), a.text(1), a.number(2)); }},
-    {"Dispose", "", [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
-    {"GetAllRegValue", "t", [](KadroOcx& c, const Arguments& a) { return FromText(c.GetAllRegValue(a.text(0))); }},
-    {"OpenExefile", "tt", [](KadroOcx& c, const Arguments& a) -> json { return c.OpenExefile(a.text(0), a.text(1)); }},
-    {"OpenExefileByReg", "tttt",
+    {"getMoBanFile", [](KadroOcx& c, const Arguments&) { return FromText(c.getMoBanFile()); }},
+    {"getLocalFile", [](KadroOcx& c, const Arguments&) { return FromText(c.getLocalFile()); }},
+    {"setLocalFile", [](KadroOcx& c, const Arguments& a) -> json { return c.setLocalFile(a.text(0)); }},
+    {"getRemoteFile", [](KadroOcx& c, const Arguments&) { return FromText(c.getRemoteFile()); }},
+    {"getErrorMsg", [](KadroOcx& c, const Arguments&) { return FromText(c.getErrorMsg()); }},
+    {"getTiShiMsg", [](KadroOcx& c, const Arguments&) { return FromText(c.getTiShiMsg()); }},
+    {"getFile", [](KadroOcx& c, const Arguments& a) -> json { return c.getFile(a.text(0), a.text(1)); }},
+    {"GetFileToFile", [](KadroOcx& c, const Arguments& a) -> json { return c.GetFileToFile(a.text(0), a.text(1)); }},
+    {"saveFile", [](KadroOcx& c, const Arguments&) -> json { return c.saveFile(); }},
+    {"PutFile", [](KadroOcx& c, const Arguments& a) -> json { return c.PutFile(a.text(0), a.text(1), a.number(2)); }},
+    {"Dispose", [](KadroOcx& c, const Arguments&) -> json { return c.Dispose(); }},
+    {"GetAllRegValue", [](KadroOcx& c, const Arguments& a) { return FromText(c.GetAllRegValue(a.text(0))); }},
+    {"OpenExefile", [](KadroOcx& c, const Arguments& a) -> json { return c.OpenExefile(a.text(0), a.text(1)); }},
+    {"OpenExefileByReg",
      [](KadroOcx& c, const Arguments& a) -> json {
        return c.OpenExefileByReg(a.text(0), a.text(1), a.text(2), a.text(3));
      }},
-    {"GetErr", "nt", [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
+    {"GetErr", [](KadroOcx& c, const Arguments& a) { return FromText(c.GetErr(a.number(0), a.text(1))); }},
 };
+
+constexpr bool InInterfaceOrder() {
+  if (std::size(kScripted) != std::size(scripted::kMethods)) return false;
+  for (size_t i = 0; i < std::size(kScripted); ++i) {
+    if (kScripted[i].first != scripted::kMethods[i].name) return false;
+  }
+  return true;
+}
+static_assert(InInterfaceOrder(), "one call for each method of the scripted interface, in its order");
+
+std::vector<Method> ScriptedMethods() {
+  std::vector<Method> methods;
+  for (size_t i = 0; i < std::size(kScripted); ++i) {
+    const ScriptedMethod& entry = scripted::kMethods[i];
+    std::string kinds;
+    for (size_t p = 0; p < entry.arity; ++p) kinds += entry.parameters[p].text ? 't' : 'n';
+    methods.push_back({entry.name, std::move(kinds), kScripted[i].second});
+  }
+  return methods;
+}
 
 // What a container asks of the control outside its scripted interface: IObjectSafety, and the fields for
 // whoever wants to look at the state between calls.
@@ -136,6 +156,7 @@ bool SameName(std::string_view a, std::string_view b) {
 }
 
 const Method* FindMethod(std::string_view name, bool containerMethods) {
+  static const std::vector<Method> kMethods = ScriptedMethods();
   for (const auto& method : kMethods) {
     if (SameName(method.name, name)) return &method;
   }
@@ -282,10 +303,9 @@ std::optional<json> Server::HandleRequest(const json& request) {
       if (options_.beforeCall) options_.beforeCall(method->name, arguments.values(), id);
       response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, arguments)}};
     } catch (const PolicyRefusal& refusal) {
-      const std::string target = Shortened(refusal.target);
-      const json data = {{"refused", refusal.refused}, {"target", target}};
-      response = ErrorResponse(id, kRefusedByPolicy,
-                               "Refused by the administrator's policy: " + refusal.refused + " " + target, &data);
+      const PolicyRefusal shown{refusal.refused, Shortened(refusal.target), refusal.why};
+      const json data = {{"refused", shown.refused}, {"target", shown.target}};
+      response = ErrorResponse(id, kRefusedByPolicy, RefusalText(shown), &data);
     } catch (...) {
       const RuntimeError error = ToRuntimeError(std::current_exception());
       const json data = {{"number", error.number()}};

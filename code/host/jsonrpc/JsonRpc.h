@@ -8,7 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "control/KadroOcx.h"
-#include "safety/PolicyGate.h"
+#include "policy/PolicySession.h"
 
 namespace kadroo::jsonrpc {
 

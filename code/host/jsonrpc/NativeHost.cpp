@@ -11,8 +11,7 @@
 #include "control/KadroOcx.h"
 #include "host/jsonrpc/Framing.h"
 #include "host/jsonrpc/JsonRpc.h"
-#include "safety/BridgePolicy.h"
-#include "safety/PolicyGate.h"
+#include "policy/PolicySession.h"
 #include "safety/basSafeCtl.h"
 
 namespace kadroo::jsonrpc {
@@ -163,21 +162,20 @@ class Bridge final : public UserPrompt, public TransferObserver {
   }
 
  private:
-  // One control held to one site: the gate stands in for the platform's files and processes.
+  // One control held to one site's policy, the browser in place of the message box.
   struct Session {
-    Session(Bridge& bridge, SitePolicy site)
-        : gate(std::move(site), bridge.system_.paths(), bridge.system_.platform().files,
-               bridge.system_.platform().processes),
-          platform{bridge.system_.platform().lastError, gate, bridge, bridge.system_.platform().codePage,
-                   bridge.system_.platform().ftp, bridge.system_.platform().registry, gate},
-          control(platform),
+    explicit Session(Bridge& bridge)
+        : policy(WithPrompt(bridge.system_.platform(), bridge), bridge.system_.paths()),
+          control(policy.platform()),
           server(control,
                  ServerOptions{.containerMethods = false,
                                .beforeCall = [&bridge](std::string_view method, const std::vector<CallArgument>& args,
                                                        const json& id) { bridge.BeforeCall(method, args, id); },
                                .afterCall = [&bridge] { bridge.AfterCall(); }}) {}
-    PolicyGate gate;
-    Platform platform;
+    static Platform WithPrompt(const Platform& p, UserPrompt& prompt) {
+      return {p.lastError, p.files, prompt, p.codePage, p.ftp, p.registry, p.processes};
+    }
+    PolicySession policy;
     KadroOcx control;
     Server server;
   };
@@ -189,18 +187,15 @@ class Bridge final : public UserPrompt, public TransferObserver {
       channel_.Write(ErrorResponse(id, kInvalidParams, "Invalid params: the handshake names no origin"));
       return true;
     }
-    std::string problem;
-    const auto policy = system_.LoadPolicy(problem);
-    if (!policy) Note("policy refused, every site is refused: " + problem);
-    const auto site = policy ? policy->sites.find(origin.get<std::string>()) : decltype(policy->sites.end()){};
-    if (!policy || site == policy->sites.end()) {
+    const PolicyLoad policy = system_.LoadPolicy();
+    if (policy.status == PolicyLoad::Status::kRefused) Note("policy refused, every site is refused: " + policy.problem);
+    auto session = std::make_unique<Session>(*this);
+    if (!session->policy.Open(policy, origin.get<std::string>())) {
       const json data = {{"refused", "origin"}, {"target", origin}};
-      channel_.Write(ErrorResponse(id, kRefusedByPolicy,
-                                   "Refused by the administrator's policy: origin " + origin.get<std::string>(),
-                                   &data));
+      channel_.Write(ErrorResponse(id, kRefusedByPolicy, RefusalText(session->policy.refusal()), &data));
       return false;
     }
-    session_ = std::make_unique<Session>(*this, site->second);
+    session_ = std::move(session);
     channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"host", version_}, {"protocol", kBridgeProtocol},
                                                             {"protocolMinor", kBridgeProtocolMinor}}}});
     return true;
@@ -211,11 +206,11 @@ class Bridge final : public UserPrompt, public TransferObserver {
     if (input_->closed) std::_Exit(0);
     call_ = id;
     lastProgress_ = Clock::now();
-    session_->gate.BeforeCall(method, args, session_->platform);
+    session_->policy.BeforeCall(method, args);
   }
 
   void AfterCall() {
-    session_->gate.AfterCall();
+    session_->policy.AfterCall();
     call_ = nullptr;
     input_->busy = false;
   }
@@ -266,11 +261,10 @@ int RunNativeHost(HostSystem& system, const std::string& version) {
 }
 
 json ListedOrigins(HostSystem& system, std::string& problem) {
-  const auto policy = system.LoadPolicy(problem);
+  const PolicyLoad policy = system.LoadPolicy();
+  problem = policy.problem;
   json origins = json::array();
-  if (policy) {
-    for (const auto& [origin, site] : policy->sites) origins.push_back(origin);
-  }
+  for (const auto& [origin, site] : policy.policy.sites) origins.push_back(origin);
   return {{"origins", std::move(origins)}};
 }
 

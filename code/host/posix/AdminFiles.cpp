@@ -10,7 +10,7 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "safety/BridgePolicy.h"
+#include "policy/BridgePolicy.h"
 
 namespace kadroo::posix {
 namespace {

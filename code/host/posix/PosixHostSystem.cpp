@@ -15,35 +15,12 @@
 #include <thread>
 
 #include "host/jsonrpc/HostSystem.h"
-#include "host/jsonrpc/PolicyFile.h"
 #include "host/posix/AdminFiles.h"
 #include "host/posix/PosixLocalFiles.h"
 #include "host/posix/PosixPaths.h"
 #include "host/posix/PosixPlatform.h"
 #include "host/posix/ftp/PosixFtpClient.h"
-
-namespace kadroo::jsonrpc {
-
-std::string PolicyFilePath() {
-  const char* path = std::getenv("KADROOA_POLICY_FILE");
-  return path && *path ? path : "/etc/kadrooa/policy.json";
-}
-
-std::optional<BridgePolicy> LoadBridgePolicy(const std::string& path, std::string& problem) {
-  auto text = posix::ReadRootOwnedFile(path, problem);
-  if (!text) {
-    if (problem.empty()) return BridgePolicy{};
-    return std::nullopt;
-  }
-  // The file's own encoding, whatever the locale: entries keep the bytes the administrator wrote.
-  posix::LocaleCodePage utf8("UTF-8");
-  posix::PosixPaths paths(utf8);
-  auto policy = ParseBridgePolicy(*text, posix::HomeDirectory(), paths, problem);
-  if (!policy) problem = path + ": " + problem;
-  return policy;
-}
-
-}  // namespace kadroo::jsonrpc
+#include "policy/PolicyDocument.h"
 
 namespace kadroo::posix {
 namespace {
@@ -144,11 +121,18 @@ class PosixHostSystem final : public jsonrpc::HostSystem {
  public:
   Platform& platform() override { return host_.platform(); }
   PathResolver& paths() override { return paths_; }
-  std::optional<BridgePolicy> LoadPolicy(std::string& problem) override {
-    return jsonrpc::LoadBridgePolicy(jsonrpc::PolicyFilePath(), problem);
+  // $KADROOA_POLICY_FILE, else /etc/kadrooa/policy.json, read only when root alone may change it.
+  PolicyLoad LoadPolicy() override {
+    const char* set = std::getenv("KADROOA_POLICY_FILE");
+    const std::string path = set && *set ? set : "/etc/kadrooa/policy.json";
+    std::string problem;
+    const auto text = ReadRootOwnedFile(path, problem);
+    if (!text) return problem.empty() ? PolicyLoad{PolicyLoad::Status::kAbsent, {}, "", path} : RefusedPolicy(path, problem);
+    // The file's own encoding, whatever the locale: entries keep the bytes the administrator wrote.
+    LocaleCodePage utf8("UTF-8");
+    PosixPaths paths(utf8);
+    return ParsePolicy(*text, HomeDirectory(), paths, path);
   }
-  std::string PolicySource() override { return jsonrpc::PolicyFilePath(); }
-  bool PolicyPresent() override { return Exists(jsonrpc::PolicyFilePath()); }
   json DescribeInstallation() override { return Installation(); }
   void ObserveTransfers(TransferObserver* observer) override { host_.ftp().SetTransferObserver(observer); }
 

@@ -1,7 +1,7 @@
 #pragma once
 // Paths as the policy compares them on Linux: a backslash made a slash, every link and "." or ".." resolved.
 #include "control/Platform.h"
-#include "safety/PolicyGate.h"
+#include "policy/BridgePolicy.h"
 
 namespace kadroo::posix {
 

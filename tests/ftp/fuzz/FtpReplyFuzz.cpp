@@ -6,11 +6,11 @@
 #include <string>
 #include <string_view>
 
-#include "host/posix/ftp/FtpProtocol.h"
+#include "host/ftp/FtpProtocol.h"
 
 namespace {
 
-using namespace kadroo::posix::ftp;
+using namespace kadroo::ftp;
 
 void Check(bool condition) {
   if (!condition) std::abort();

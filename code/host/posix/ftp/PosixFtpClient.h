@@ -1,78 +1,26 @@
 #pragma once
-// The FTP client of the Linux build, over BSD sockets, offering WinINet's FTP operations with WinINet's results
-// and error codes.
-//
-// Protocol: RFC 959 login and transfers in binary type, RFC 2428 EPSV/EPRT with PASV/PORT where the server refuses
-// them (remembered per connection), RFC 3659 SIZE/MDTM/MLST. In passive mode the data connection goes to the
-// control connection's peer address whatever host a 227 reply names, as curl does by default: a server behind NAT
-// often names a private address, and following a third host would let a server aim our connection elsewhere.
-// Active mode listens on the local address of the control connection.
-//
-// Downloads go to a temporary file beside the target that replaces the target only after the server confirmed the
-// transfer (and, where the 150 reply announced a size, after that many bytes arrived); a failure removes it and
-// leaves an existing target untouched. Transfers stream through the kernel (splice, sendfile) or a fixed buffer.
-#include <cstdint>
-#include <map>
-#include <memory>
-#include <string>
-
-#include "control/HandleTable.h"
-#include "control/Platform.h"
-#include "ftp/FtpClient.h"
-#include "host/posix/ftp/ControlConnection.h"
-#include "host/posix/ftp/DataStream.h"
+// The FTP client of the Linux build: the FTP engine over BSD sockets and the system's files.
+#include "host/ftp/FtpEngine.h"
+#include "host/posix/ftp/PosixFiles.h"
+#include "host/posix/ftp/Socket.h"
 
 namespace kadroo::posix {
 
-class PosixFtpClient final : public FtpClient {
+using ftp::FtpTimeouts;
+
+namespace detail {
+// Built before the engine that uses them.
+struct PosixFtpParts {
+  explicit PosixFtpParts(CodePage& codePage) : files(codePage) {}
+  PosixNetwork network;
+  PosixFiles files;
+};
+}  // namespace detail
+
+class PosixFtpClient final : private detail::PosixFtpParts, public ftp::FtpEngine {
  public:
   // `lastError` and `codePage` must outlive the client.
   PosixFtpClient(LastError& lastError, CodePage& codePage, FtpTimeouts timeouts = {});
-  ~PosixFtpClient() override;
-  PosixFtpClient(const PosixFtpClient&) = delete;
-  PosixFtpClient& operator=(const PosixFtpClient&) = delete;
-
-  Handle InternetOpen(TextView agent, uint32_t accessType, TextView proxy, TextView proxyBypass,
-                      uint32_t flags) override;
-  Handle InternetConnect(Handle session, TextView server, uint16_t port, TextView user, TextView password,
-                         uint32_t service, uint32_t flags, uintptr_t context) override;
-  bool FtpGetFile(Handle connect, TextView remote, TextView local, bool failIfExists, uint32_t attributes,
-                  uint32_t flags, uintptr_t context) override;
-  bool FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t flags, uintptr_t context) override;
-  // Without wildcards, the record of the path itself: MLST where FEAT offers it; otherwise SIZE and MDTM for a
-  // file, then the parent's LIST matched by name, then CWD (and back) for a directory that no listing names
-  // ("/", ".", hidden names). With '*' or '?' in the last component, the first entry of the parent's LIST that
-  // matches. A missing path gives 0 with code 18.
-  Handle FtpFindFirstFile(Handle connect, TextView remote, FindData& record, uint32_t flags,
-                          uintptr_t context) override;
-  bool FtpRenameFile(Handle connect, TextView existing, TextView renamed) override;
-  bool FtpDeleteFile(Handle connect, TextView remote) override;
-  bool FtpCreateDirectory(Handle connect, TextView directory) override;
-  bool InternetCloseHandle(Handle handle) override;
-
-  void SetTransferObserver(TransferObserver* observer) { observer_ = observer; }
-
- private:
-  struct Object {
-    enum class Kind { Session, Connection, Find } kind;
-    Handle parent = 0;  // the session of a connection, the connection of a find
-    Handle find = 0;    // a connection's open find
-    std::unique_ptr<ControlConnection> connection;
-  };
-  // The object behind `handle` if it is of `kind`, or null with the last error set (6 unknown, 12018 another kind).
-  Object* Lookup(Handle handle, Object::Kind kind);
-  // The connection behind `handle`, or null with the last error set (as Lookup, and 12111 dead).
-  ControlConnection* LookupConnection(Handle handle);
-  void Close(Handle handle);
-
-  LastError& lastError_;
-  CodePage& codePage_;
-  TransferObserver* observer_ = nullptr;
-  FtpTimeouts timeouts_;
-  HandleTable<std::unique_ptr<Object>> handles_;
-  // Whether each server (address, port and user) offered MLST, so that each new connection to it need not ask
-  // FEAT again: every transfer opens a connection of its own. A wrong guess only costs the fallback.
-  std::map<std::string, bool> mlstOffered_;
 };
 
 }  // namespace kadroo::posix

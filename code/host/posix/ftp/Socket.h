@@ -1,40 +1,55 @@
 #pragma once
-// Sockets and addresses for the FTP client: connecting and waiting within a deadline, the socket options it
-// sets, and the WinINet code a socket error stands for.
+// The FTP engine's streams over BSD sockets: connecting and waiting within a deadline, the socket options set,
+// the WinINet code a socket error stands for, and plain downloads spliced from the socket into the file.
 #include <poll.h>
 #include <sys/socket.h>
 
 #include <chrono>
 #include <cstdint>
+#include <memory>
 #include <string>
 
+#include "host/ftp/Stream.h"
 #include "host/posix/Fd.h"
 
 namespace kadroo::posix {
 
-using Clock = std::chrono::steady_clock;
-using Deadline = Clock::time_point;
+using ftp::Clock;
+using ftp::Deadline;
 
 // Polls until one of the descriptors is ready; the number ready, 0 on timeout.
 int PollUntil(pollfd* fds, nfds_t count, Deadline deadline);
+// Waits until `fd` is ready for `events`: 0, or 12002 when the deadline passed.
+int32_t WaitFor(int fd, short events, Deadline deadline);
 
 int32_t ErrorFromSocket(int err);
 
-uint16_t PortOf(const sockaddr_storage& a);
-void SetPort(sockaddr_storage& a, uint16_t port);
-// Whether both name the same host, an IPv4-mapped IPv6 address being the IPv4 one.
-bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b);
-socklen_t LengthOf(const sockaddr_storage& a);
-std::string AddressText(const sockaddr_storage& a);
+// A connected socket.
+class SocketStream : public ftp::Stream {
+ public:
+  SocketStream(Fd socket, bool quickAck);
+  int32_t Read(char* data, size_t size, Deadline deadline, size_t& got) override;
+  int32_t Write(const char* data, size_t size, Deadline deadline) override;
+  int32_t Shutdown(Deadline deadline) override;
+  ftp::Endpoint Peer() const override { return peer_; }
+  ftp::Endpoint Local() const override { return local_; }
+  bool ReceiveInto(ftp::LocalFile& file, std::chrono::milliseconds idle, ftp::Flow& flow) override;
+  int fd() const { return socket_.get(); }
 
-// A connected blocking socket, or the error: 12002 when the deadline passed, 12029 otherwise.
-int32_t ConnectTo(const sockaddr* address, socklen_t length, Deadline deadline, Fd& out);
+ private:
+  Fd socket_;
+  bool quickAck_;
+  ftp::Endpoint peer_, local_;
+};
 
-void SetNoDelay(int socket);
-// Acknowledges what was just read at once. A server that writes a reply in two pieces with Nagle's algorithm on
-// holds the second piece until the first is acknowledged, and a delayed acknowledgement would cost ~40 ms there.
-// Linux drops out of quick-ack mode by itself, hence after every read.
-void AcknowledgeNow(int socket);
-void SetIoTimeouts(int socket, std::chrono::milliseconds timeout);
+class PosixNetwork : public ftp::Network {
+ public:
+  int32_t Connect(const std::string& host, uint16_t port, Deadline deadline, Role role,
+                  std::unique_ptr<ftp::Stream>& out) override;
+  int32_t Listen(const ftp::Endpoint& local, std::unique_ptr<ftp::Listener>& out) override;
+};
+
+// The descriptor a stream of this host waits on (a TLS stream's socket for one), -1 for another.
+int DescriptorOf(const ftp::Stream& stream);
 
 }  // namespace kadroo::posix

@@ -27,8 +27,8 @@ void FreeExcepInfo(EXCEPINFO& info) {
 const kadroo::Guid* AsGuid(REFIID riid) { return reinterpret_cast<const kadroo::Guid*>(&riid); }
 
 // A method's argument as the site lock checks it.
-SiteLock::Argument AsArgument(BSTR text) { return ToText(text); }
-SiteLock::Argument AsArgument(LONG number) { return static_cast<int32_t>(number); }
+CallArgument AsArgument(BSTR text) { return ToText(text); }
+CallArgument AsArgument(LONG number) { return static_cast<int32_t>(number); }
 
 // The by-reference arguments of one call that a script passed as a reference to a VARIANT (VBScript does so for
 // its variables): each is converted to the parameter's type for the call only. The control never assigns to
@@ -261,8 +261,12 @@ std::optional<Text> KadroOcxObject::PageAddress() {
 template <typename Call, typename... Given>
 HRESULT KadroOcxObject::Run(std::string_view method, Call&& call, Given... given) {
   try {
-    siteLock_.BeforeCall(method, {AsArgument(given)...});
-    call();
+    try {
+      siteLock_.BeforeCall(method, {AsArgument(given)...});
+      call();
+    } catch (const PolicyRefusal& refusal) {
+      throw RefusalError(refusal);  // run-time error 70, in the words the bridge uses
+    }
     siteLock_.AfterCall();
     return S_OK;
   } catch (...) {
@@ -280,47 +284,47 @@ HRESULT KadroOcxObject::Run(std::string_view method, Call&& call, Given... given
 
 STDMETHODIMP KadroOcxObject::isInstalled(LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("isInstalled", [&] { *result = control_.isInstalled(); });
+  return Run(__func__, [&] { *result = control_.isInstalled(); });
 }
 
 STDMETHODIMP KadroOcxObject::setparm(BSTR aParm, BSTR aSplit, LONG aUseInternetFlagPassive, VARIANT* result) {
   KADROOA_CHECK_POINTER(result);
   ::VariantInit(result);
   return Run(
-      "setparm", [&] { control_.setparm(ToText(aParm), ToText(aSplit), aUseInternetFlagPassive); }, aParm, aSplit,
+      __func__, [&] { control_.setparm(ToText(aParm), ToText(aSplit), aUseInternetFlagPassive); }, aParm, aSplit,
       aUseInternetFlagPassive);
 }
 
 STDMETHODIMP KadroOcxObject::getMoBanFile(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("getMoBanFile", [&] { *result = ToBstr(control_.getMoBanFile()); });
+  return Run(__func__, [&] { *result = ToBstr(control_.getMoBanFile()); });
 }
 
 STDMETHODIMP KadroOcxObject::getLocalFile(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("getLocalFile", [&] { *result = ToBstr(control_.getLocalFile()); });
+  return Run(__func__, [&] { *result = ToBstr(control_.getLocalFile()); });
 }
 
 STDMETHODIMP KadroOcxObject::setLocalFile(BSTR* asLocalFile, LONG* result) {
   KADROOA_CHECK_POINTER(asLocalFile);
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "setLocalFile", [&] { *result = control_.setLocalFile(ToText(*asLocalFile)); }, *asLocalFile);
+      __func__, [&] { *result = control_.setLocalFile(ToText(*asLocalFile)); }, *asLocalFile);
 }
 
 STDMETHODIMP KadroOcxObject::getRemoteFile(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("getRemoteFile", [&] { *result = ToBstr(control_.getRemoteFile()); });
+  return Run(__func__, [&] { *result = ToBstr(control_.getRemoteFile()); });
 }
 
 STDMETHODIMP KadroOcxObject::getErrorMsg(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("getErrorMsg", [&] { *result = ToBstr(control_.getErrorMsg()); });
+  return Run(__func__, [&] { *result = ToBstr(control_.getErrorMsg()); });
 }
 
 STDMETHODIMP KadroOcxObject::getTiShiMsg(BSTR* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("getTiShiMsg", [&] { *result = ToBstr(control_.getTiShiMsg()); });
+  return Run(__func__, [&] { *result = ToBstr(control_.getTiShiMsg()); });
 }
 
 STDMETHODIMP KadroOcxObject::getFile(BSTR* szremotefile, BSTR* asMobanFile, LONG* result) {
@@ -328,7 +332,7 @@ STDMETHODIMP KadroOcxObject::getFile(BSTR* szremotefile, BSTR* asMobanFile, LONG
   KADROOA_CHECK_POINTER(asMobanFile);
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "getFile", [&] { *result = control_.getFile(ToText(*szremotefile), ToText(*asMobanFile)); }, *szremotefile,
+      __func__, [&] { *result = control_.getFile(ToText(*szremotefile), ToText(*asMobanFile)); }, *szremotefile,
       *asMobanFile);
 }
 
@@ -337,13 +341,13 @@ STDMETHODIMP KadroOcxObject::GetFileToFile(BSTR* rfilepath, BSTR* lfilepath, LON
   KADROOA_CHECK_POINTER(lfilepath);
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "GetFileToFile", [&] { *result = control_.GetFileToFile(ToText(*rfilepath), ToText(*lfilepath)); },
-      *rfilepath, *lfilepath);
+      __func__, [&] { *result = control_.GetFileToFile(ToText(*rfilepath), ToText(*lfilepath)); }, *rfilepath,
+      *lfilepath);
 }
 
 STDMETHODIMP KadroOcxObject::saveFile(LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("saveFile", [&] { *result = control_.saveFile(); });
+  return Run(__func__, [&] { *result = control_.saveFile(); });
 }
 
 STDMETHODIMP KadroOcxObject::PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath, LONG* bDeleteLocalFile,
@@ -354,33 +358,32 @@ STDMETHODIMP KadroOcxObject::PutFile(BSTR* sLocalFilePath, BSTR* sRemoteFilePath
   KADROOA_CHECK_POINTER(result);
   const LONG deleteLocalFile = *bDeleteLocalFile;
   return Run(
-      "PutFile",
-      [&] { *result = control_.PutFile(ToText(*sLocalFilePath), ToText(*sRemoteFilePath), deleteLocalFile); },
+      __func__, [&] { *result = control_.PutFile(ToText(*sLocalFilePath), ToText(*sRemoteFilePath), deleteLocalFile); },
       *sLocalFilePath, *sRemoteFilePath, deleteLocalFile);
 }
 
 STDMETHODIMP KadroOcxObject::Dispose(LONG* result) {
   KADROOA_CHECK_POINTER(result);
-  return Run("Dispose", [&] { *result = control_.Dispose(); });
+  return Run(__func__, [&] { *result = control_.Dispose(); });
 }
 
 STDMETHODIMP KadroOcxObject::GetAllRegValue(BSTR key, BSTR* result) {
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "GetAllRegValue", [&] { *result = ToBstr(control_.GetAllRegValue(ToText(key))); }, key);
+      __func__, [&] { *result = ToBstr(control_.GetAllRegValue(ToText(key))); }, key);
 }
 
 STDMETHODIMP KadroOcxObject::OpenExefile(BSTR filepath, BSTR parm, LONG* result) {
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "OpenExefile", [&] { *result = control_.OpenExefile(ToText(filepath), ToText(parm)); }, filepath, parm);
+      __func__, [&] { *result = control_.OpenExefile(ToText(filepath), ToText(parm)); }, filepath, parm);
 }
 
 STDMETHODIMP KadroOcxObject::OpenExefileByReg(BSTR regkey, BSTR regValuename, BSTR parm, BSTR exefilename,
                                               LONG* result) {
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "OpenExefileByReg",
+      __func__,
       [&] {
         *result = control_.OpenExefileByReg(ToText(regkey), ToText(regValuename), ToText(parm), ToText(exefilename));
       },
@@ -390,7 +393,7 @@ STDMETHODIMP KadroOcxObject::OpenExefileByReg(BSTR regkey, BSTR regValuename, BS
 STDMETHODIMP KadroOcxObject::GetErr(LONG lErrorCode, BSTR serrormsg, BSTR* result) {
   KADROOA_CHECK_POINTER(result);
   return Run(
-      "GetErr", [&] { *result = ToBstr(control_.GetErr(lErrorCode, ToText(serrormsg))); }, lErrorCode, serrormsg);
+      __func__, [&] { *result = ToBstr(control_.GetErr(lErrorCode, ToText(serrormsg))); }, lErrorCode, serrormsg);
 }
 
 #undef KADROOA_CHECK_POINTER

@@ -84,8 +84,9 @@ class KadroOcxObject final : public _KadroOcx, public IObjectSafety, public IObj
   KadroOcxObject& operator=(const KadroOcxObject&) = delete;
 
   const Method* FindMethod(DISPID id) const;
-  // Runs the control's `method` through `call` once the site lock lets it have the arguments `given`, turning
-  // whatever either throws into the HRESULT of a run-time error, remembered for Invoke.
+  // Runs the control's `method` (its name in the scripted interface, which is the COM method's) through `call`
+  // once the site lock lets it have the arguments `given`, turning whatever either throws into the HRESULT of a
+  // run-time error, remembered for Invoke.
   template <typename Call, typename... Given>
   HRESULT Run(std::string_view method, Call&& call, Given... given);
   // The address of the page that holds the control, from its client site or the site script gave it.

@@ -1,6 +1,6 @@
 // The portable parts before <windows.h>, whose macros would rename their members.
 #include "host/windows/platform/RegistryPolicy.h"
-#include "host/jsonrpc/PolicyFile.h"
+#include "host/windows/platform/AnsiCodePage.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -16,14 +16,13 @@
 namespace kadroo::windows {
 namespace {
 
-std::wstring Wide(TextView text) { return std::wstring(reinterpret_cast<const wchar_t*>(text.data()), text.size()); }
 TextView View(const std::wstring& text) {
   return TextView(reinterpret_cast<const char16_t*>(text.data()), text.size());
 }
 
 std::optional<std::wstring> FullPath(TextView path) {
   if (path.empty() || path.find(u'\0') != TextView::npos) return std::nullopt;
-  const std::wstring given = Wide(path);
+  const std::wstring given = ToWide(path);
   std::wstring full(MAX_PATH, L'\0');
   for (;;) {
     const DWORD length = ::GetFullPathNameW(given.c_str(), static_cast<DWORD>(full.size()), full.data(), nullptr);
@@ -112,13 +111,6 @@ std::wstring ValueText(const std::vector<BYTE>& data) {
   return text;
 }
 
-RegistryPolicy Refused(std::string problem) {
-  RegistryPolicy result;
-  result.status = RegistryPolicy::Status::kRefused;
-  result.problem = std::move(problem);
-  return result;
-}
-
 }  // namespace
 
 std::optional<std::string> WindowsPaths::ResolvePath(TextView path) {
@@ -157,12 +149,13 @@ std::string WindowsPaths::ProfileFolder() {
   return ToUtf8(View(profile)).value_or("");
 }
 
-RegistryPolicy LoadRegistryPolicy() {
+PolicyLoad LoadRegistryPolicy() {
   HKEY opened = nullptr;
   LONG status = ::RegOpenKeyExW(HKEY_LOCAL_MACHINE, kPolicyKey, 0, KEY_QUERY_VALUE | KEY_WOW64_64KEY, &opened);
-  if (status == ERROR_FILE_NOT_FOUND) return {};
-  const std::string where = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA";
-  if (status != ERROR_SUCCESS) return Refused(where + ": cannot be opened (error " + std::to_string(status) + ")");
+  const std::string where = kPolicyPlace;
+  const auto Refused = [&where](const std::string& problem) { return RefusedPolicy(where, where + problem); };
+  if (status == ERROR_FILE_NOT_FOUND) return {PolicyLoad::Status::kAbsent, {}, "", where};
+  if (status != ERROR_SUCCESS) return Refused(": cannot be opened (error " + std::to_string(status) + ")");
   const unique_hkey key(opened);
 
   DWORD type = 0, size = 0;
@@ -171,10 +164,8 @@ RegistryPolicy LoadRegistryPolicy() {
     data.resize(size);
     status = ::RegQueryValueExW(key.get(), kPolicyValue, nullptr, &type, data.empty() ? nullptr : data.data(), &size);
   } while (status == ERROR_MORE_DATA || (status == ERROR_SUCCESS && size > data.size()));
-  if (status == ERROR_FILE_NOT_FOUND) return {};
-  if (status != ERROR_SUCCESS) {
-    return Refused(where + ", Policy: cannot be read (error " + std::to_string(status) + ")");
-  }
+  if (status == ERROR_FILE_NOT_FOUND) return {PolicyLoad::Status::kAbsent, {}, "", where};
+  if (status != ERROR_SUCCESS) return Refused(", Policy: cannot be read (error " + std::to_string(status) + ")");
   data.resize(size);
 
   std::wstring text = ValueText(data);
@@ -187,19 +178,12 @@ RegistryPolicy LoadRegistryPolicy() {
       if (c == L'\0') c = L'\n';
     }
   } else {
-    return Refused(where + ", Policy: neither REG_SZ nor REG_MULTI_SZ (type " + std::to_string(type) + ")");
+    return Refused(", Policy: neither REG_SZ nor REG_MULTI_SZ (type " + std::to_string(type) + ")");
   }
   const auto utf8 = ToUtf8(View(text));
-  if (!utf8) return Refused(where + ", Policy: not valid UTF-16 text");
-
+  if (!utf8) return Refused(", Policy: not valid UTF-16 text");
   WindowsPaths paths;
-  std::string problem;
-  auto policy = jsonrpc::ParseBridgePolicy(*utf8, WindowsPaths::ProfileFolder(), paths, problem);
-  if (!policy) return Refused(where + ", Policy: " + problem);
-  RegistryPolicy result;
-  result.status = RegistryPolicy::Status::kLoaded;
-  result.policy = std::move(*policy);
-  return result;
+  return ParsePolicy(*utf8, WindowsPaths::ProfileFolder(), paths, where);
 }
 
 }  // namespace kadroo::windows

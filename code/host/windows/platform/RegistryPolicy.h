@@ -5,8 +5,8 @@
 #include <optional>
 #include <string>
 
-#include "safety/BridgePolicy.h"
-#include "safety/PolicyGate.h"
+#include "policy/BridgePolicy.h"
+#include "policy/PolicyDocument.h"
 
 namespace kadroo::windows {
 
@@ -24,25 +24,13 @@ class WindowsPaths final : public PathResolver {
   static std::string ProfileFolder();
 };
 
-// The policy as the registry holds it. "Absent" (no key or no value) and "refused" (a value that is not a valid
-// policy, or a key that cannot be read) are kept apart: without a policy the ActiveX control behaves as it always
-// did, while a refused policy refuses every site.
-struct RegistryPolicy {
-  enum class Status { kAbsent, kRefused, kLoaded };
-  Status status = Status::kAbsent;
-  BridgePolicy policy;  // kLoaded
-  std::string problem;  // kRefused: what is wrong, for a note
-
-  bool absent() const { return status == Status::kAbsent; }
-  bool loaded() const { return status == Status::kLoaded; }
-};
-
 // The key and value, for the Group Policy templates and the tests.
 inline constexpr wchar_t kPolicyKey[] = L"SOFTWARE\\Policies\\KadroOA";
+inline constexpr char kPolicyPlace[] = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA";
 inline constexpr wchar_t kPolicyValue[] = L"Policy";
 
 // Reads HKLM\SOFTWARE\Policies\KadroOA, value Policy, in the 64-bit view: REG_SZ, or REG_MULTI_SZ whose strings
 // are joined with "\n" (Group Policy's multi-line text), parsed with the user's profile folder for "~\".
-RegistryPolicy LoadRegistryPolicy();
+PolicyLoad LoadRegistryPolicy();
 
 }  // namespace kadroo::windows

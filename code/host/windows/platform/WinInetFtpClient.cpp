@@ -1,58 +1,82 @@
 #include "host/windows/platform/WinInetFtpClient.h"
 
+#include <memory>
 #include <vector>
 
+#include "host/ftp/DownloadPlacement.h"
 #include "host/windows/platform/AnsiCodePage.h"
 #include "host/windows/platform/FindData.h"
 
 namespace kadroo::windows {
 namespace {
 
-// The directory part of a local path, ending in its separator; "." for a bare name.
-std::string DirectoryOf(const std::string& path) {
-  const size_t separator = path.find_last_of("\\/:");
-  return separator == std::string::npos ? std::string(".") : path.substr(0, separator + 1);
-}
-
-// The file a download is received into, deleted on destruction unless it was moved into place.
-class PartialFile {
+// The local files a download is placed with, over kernel32's ANSI calls. WinINet writes the partial file itself.
+class WindowsDownloadFiles final : public ftp::FileSystem {
  public:
-  PartialFile() = default;
-  PartialFile(const PartialFile&) = delete;
-  PartialFile& operator=(const PartialFile&) = delete;
-  ~PartialFile() {
-    if (!path_.empty()) ::DeleteFileA(path_.c_str());
+  std::optional<std::string> LocalPath(TextView, int32_t& error) override {
+    error = ERROR_CALL_NOT_IMPLEMENTED;
+    return std::nullopt;
+  }
+  int32_t OpenRead(const std::string&, std::unique_ptr<ftp::LocalFile>&, uint64_t&) override {
+    return ERROR_CALL_NOT_IMPLEMENTED;
+  }
+  int32_t OpenWrite(const std::string&, std::unique_ptr<ftp::LocalFile>&) override {
+    return ERROR_CALL_NOT_IMPLEMENTED;
   }
 
-  // Creates a new empty file in `directory`; 0 or the platform's code.
-  int32_t Create(const std::string& directory) {
+  Target Inspect(const std::string& path) override {
+    Target target;
+    target.destination = path;
+    if (path.rfind("\\\\.\\", 0) == 0) {  // a device
+      target.exists = true;
+      return target;
+    }
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    target.exists = attributes != INVALID_FILE_ATTRIBUTES;
+    if (!target.exists) return target;
+    target.plainFile = !(attributes & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_DEVICE));
+    target.readOnly = attributes & FILE_ATTRIBUTE_READONLY;
+    target.writeThrough = attributes & FILE_ATTRIBUTE_REPARSE_POINT;
+    return target;
+  }
+
+  std::string DirectoryOf(const std::string& path) override {
+    const size_t separator = path.find_last_of("\\/:");
+    return separator == std::string::npos ? std::string(".") : path.substr(0, separator + 1);
+  }
+
+  std::string TemporaryDirectory() override {
+    char temp[MAX_PATH + 1];
+    const DWORD length = ::GetTempPathA(sizeof temp, temp);
+    return length == 0 || length > sizeof temp ? std::string() : std::string(temp, length);
+  }
+
+  int32_t CreatePartial(const std::string& directory, std::string& path) override {
     char name[MAX_PATH];
-    if (::GetTempFileNameA(directory.c_str(), "kdp", 0, name) == 0) return LastWin32Error();
-    path_ = name;
-    directory_ = directory;
+    if (directory.empty() || ::GetTempFileNameA(directory.c_str(), "kdp", 0, name) == 0) return LastWin32Error();
+    path = name;
     return 0;
   }
-  const std::string& path() const { return path_; }
-  bool Beside(const std::string& target) const { return directory_ == DirectoryOf(target); }
 
-  uint64_t Size() const {
+  uint64_t SizeOf(const std::string& path) override {
     WIN32_FILE_ATTRIBUTE_DATA data{};
-    if (!::GetFileAttributesExA(path_.c_str(), GetFileExInfoStandard, &data)) return 0;
+    if (!::GetFileAttributesExA(path.c_str(), GetFileExInfoStandard, &data)) return 0;
     return (uint64_t{data.nFileSizeHigh} << 32) | data.nFileSizeLow;
   }
 
-  // Replaces `target` in one rename, keeping the replaced file's hidden, system and archive marks.
-  int32_t MoveOnto(const std::string& target, DWORD targetAttributes) {
-    const DWORD kept = targetAttributes & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
-    if (kept) ::SetFileAttributesA(path_.c_str(), kept);
-    if (!::MoveFileExA(path_.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastWin32Error();
-    path_.clear();
+  // Keeps the replaced file's hidden, system and archive marks.
+  int32_t MoveOnto(const std::string& partial, const std::string& target) override {
+    const DWORD existing = ::GetFileAttributesA(target.c_str());
+    const DWORD kept = existing == INVALID_FILE_ATTRIBUTES
+                           ? 0
+                           : existing & (FILE_ATTRIBUTE_HIDDEN | FILE_ATTRIBUTE_SYSTEM | FILE_ATTRIBUTE_ARCHIVE);
+    if (kept) ::SetFileAttributesA(partial.c_str(), kept);
+    if (!::MoveFileExA(partial.c_str(), target.c_str(), MOVEFILE_REPLACE_EXISTING)) return LastWin32Error();
     return 0;
   }
 
-  // Writes the content into `target` (through a link, into a file whose directory is read-only).
-  int32_t CopyInto(const std::string& target) {
-    unique_file in(::CreateFileA(path_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+  int32_t CopyInto(const std::string& partial, const std::string& target) override {
+    unique_file in(::CreateFileA(partial.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
                                  FILE_FLAG_SEQUENTIAL_SCAN, nullptr));
     if (!in) return LastWin32Error();
     unique_file out(::CreateFileA(target.c_str(), GENERIC_WRITE, 0, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL,
@@ -70,9 +94,7 @@ class PartialFile {
     return 0;
   }
 
- private:
-  std::string path_;
-  std::string directory_;
+  void Remove(const std::string& path) override { ::DeleteFileA(path.c_str()); }
 };
 
 uint64_t FileSize(const std::string& path) {
@@ -173,42 +195,20 @@ bool WinInetFtpClient::FtpGetFile(Handle connect, TextView remote, TextView loca
   if (!ToAnsiArgument(lastError_, codePage_, remote, LineBreaks::kRefused, remotePath)) return false;
   if (!ToAnsiArgument(lastError_, codePage_, local, LineBreaks::kAllowed, target)) return false;
 
-  // Refused before anything is fetched: the finished file could not take the target's place.
-  if (target.rfind("\\\\.\\", 0) == 0) return Refuse(lastError_, ERROR_ACCESS_DENIED, false);  // a device
-  const DWORD existing = ::GetFileAttributesA(target.c_str());
-  const bool exists = existing != INVALID_FILE_ATTRIBUTES;
-  if (exists) {
-    if (failIfExists) return Refuse(lastError_, ERROR_FILE_EXISTS, false);
-    if (existing & (FILE_ATTRIBUTE_DIRECTORY | FILE_ATTRIBUTE_READONLY | FILE_ATTRIBUTE_DEVICE)) {
-      return Refuse(lastError_, ERROR_ACCESS_DENIED, false);
-    }
-  }
-
   // WinINet deletes its local file when the transfer fails, so it never gets the target itself.
-  PartialFile partial;
-  if (int32_t error = partial.Create(DirectoryOf(target))) {
-    // A writable file in a directory that is not: the partial file goes to the temporary directory.
-    if (!exists) return Refuse(lastError_, error, false);
-    char temp[MAX_PATH + 1];
-    const DWORD length = ::GetTempPathA(sizeof temp, temp);
-    if (length == 0 || length > sizeof temp || partial.Create(temp) != 0) return Refuse(lastError_, error, false);
-  }
-  DownloadWatch watch(observer_, partial.path());
-  const BOOL got = ::FtpGetFileA(connection, remotePath.c_str(), partial.path().c_str(), FALSE, attributes, flags,
-                                 context);
+  WindowsDownloadFiles files;
+  ftp::DownloadPlacement placement(files);
+  if (int32_t error = placement.Prepare(target, failIfExists)) return Refuse(lastError_, error, false);
+  DownloadWatch watch(observer_, placement.partial());
+  const BOOL got = ::FtpGetFileA(connection, remotePath.c_str(), placement.partial().c_str(), FALSE, attributes,
+                                 flags, context);
   const int32_t error = LastWin32Error();
   watch.Stop();
   lastError_.code = got ? 0 : error;
   if (!got) return false;
-  const uint64_t size = partial.Size();
+  const uint64_t size = files.SizeOf(placement.partial());
   if (observer_) observer_->OnTransfer(size, static_cast<int64_t>(size), true);
-  if (exists && size == 0) return Refuse(lastError_, ERROR_HANDLE_EOF, false);
-
-  // A link is written through rather than replaced.
-  const bool link = exists && (existing & FILE_ATTRIBUTE_REPARSE_POINT);
-  const bool replaceable = partial.Beside(target) && !link;
-  const int32_t placed = replaceable ? partial.MoveOnto(target, exists ? existing : 0) : partial.CopyInto(target);
-  return Finish(lastError_, placed, true);
+  return Finish(lastError_, placement.Place(size), true);
 }
 
 bool WinInetFtpClient::FtpPutFile(Handle connect, TextView local, TextView remote, uint32_t flags,

@@ -3,11 +3,9 @@
 // records GetLastError right after the call it makes (0 on success).
 //
 // Beyond WinINet: text that would inject FTP commands (CR, LF, NUL) is refused with 123 and text the code page
-// cannot hold with 1113 before WinINet sees either. A download goes to a temporary file beside the target (in the
-// temporary directory when the target's directory is read-only) that takes the target's place only once
-// complete, because WinINet deletes its local file when a transfer fails, even one that existed before; an empty
-// download leaves an existing file alone (38), a read-only target or one that is no plain file is refused (5)
-// before anything is fetched, and a link is written through. A find of a missing path leaves 18 where Wine
+// cannot hold with 1113 before WinINet sees either. A download is placed as host/ftp/DownloadPlacement.h says,
+// because WinINet deletes its local file when a transfer fails, even one that existed before. A find of a missing
+// path leaves 18 where Wine
 // leaves 0. WinINet neither reports the size a 150 reply announced nor checks where an active-mode data
 // connection comes from; this layer cannot add either.
 //

@@ -1,10 +1,10 @@
-#include "host/jsonrpc/PolicyFile.h"
+#include "policy/PolicyDocument.h"
 
 #include <cctype>
 
 #include <nlohmann/json.hpp>
 
-namespace kadroo::jsonrpc {
+namespace kadroo {
 namespace {
 
 using nlohmann::json;
@@ -31,10 +31,8 @@ std::optional<std::string> NormalizedFolder(std::string path) {
   return NormalizePath(path);
 }
 
-}  // namespace
-
-std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std::string& home, PathResolver& paths,
-                                              std::string& problem) {
+std::optional<BridgePolicy> Parse(const std::string& text, const std::string& home, PathResolver& paths,
+                                  std::string& problem) {
   const json document = json::parse(text, nullptr, false);
   if (document.is_discarded() || !document.is_object()) {
     problem = "not a JSON object";
@@ -97,4 +95,18 @@ std::optional<BridgePolicy> ParseBridgePolicy(const std::string& text, const std
   return policy;
 }
 
-}  // namespace kadroo::jsonrpc
+}  // namespace
+
+PolicyLoad ParsePolicy(const std::string& text, const std::string& home, PathResolver& paths,
+                       const std::string& place) {
+  std::string problem;
+  auto policy = Parse(text, home, paths, problem);
+  if (!policy) return RefusedPolicy(place, place + ": " + problem);
+  return {PolicyLoad::Status::kLoaded, std::move(*policy), "", place};
+}
+
+PolicyLoad RefusedPolicy(const std::string& place, const std::string& problem) {
+  return {PolicyLoad::Status::kRefused, {}, problem, place};
+}
+
+}  // namespace kadroo

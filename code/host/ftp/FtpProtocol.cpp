@@ -1,11 +1,11 @@
-#include "host/posix/ftp/FtpProtocol.h"
+#include "host/ftp/FtpProtocol.h"
 
 #include <algorithm>
 #include <array>
 #include <charconv>
 #include <cstdio>
 
-namespace kadroo::posix::ftp {
+namespace kadroo::ftp {
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
@@ -391,4 +391,4 @@ bool WildcardMatch(std::string_view pattern, std::string_view name) {
   return p == pattern.size();
 }
 
-}  // namespace kadroo::posix::ftp
+}  // namespace kadroo::ftp

@@ -14,11 +14,13 @@
 
 namespace kadroo {
 
-// Raised by a host's gate before anything is done; `refused` is "origin", "ftpServer", "program",
-// "registryKey" or "localFolder", and `target` what was refused, as the page named it.
+// Raised before anything is done; `refused` is "origin", "ftpServer", "program", "registryKey", "localFolder" or
+// "method" (one the scripted interface does not know), `target` what was refused, as the page named it, and `why`
+// an origin's refusal that is not the plain one (an invalid policy, a page without an address).
 struct PolicyRefusal {
   std::string refused;
   std::string target;
+  std::string why;
 };
 
 // A server as a connection sees it: the host name in lower case (an IPv6 address in full, without brackets)
@@ -38,6 +40,15 @@ struct SitePolicy {
 
 struct BridgePolicy {
   std::map<std::string, SitePolicy> sites;  // by origin: scheme://host[:port], exactly as the browser reports it
+};
+
+// How a host turns a path the page names into the form the policy's entries have (absolute, "." and ".."
+// resolved, links followed for the part that exists; on Windows also one letter case), or nullopt.
+class PathResolver {
+ public:
+  virtual ~PathResolver() = default;
+  virtual std::optional<std::string> ResolvePath(TextView path) = 0;      // a file or folder
+  virtual std::optional<std::string> ResolveFolderOf(TextView path) = 0;  // a program: its folder resolved
 };
 
 // An entry of the policy: "host", "host:port", "[IPv6]" or "[IPv6]:port", the port decimal (21 when absent).

@@ -201,17 +201,7 @@ class WindowsHostSystem final : public jsonrpc::HostSystem {
   Platform& platform() override { return host_.platform(); }
   PathResolver& paths() override { return paths_; }
 
-  std::optional<BridgePolicy> LoadPolicy(std::string& problem) override {
-    RegistryPolicy loaded = LoadRegistryPolicy();
-    if (loaded.absent()) return BridgePolicy{};  // no policy: nothing is allowed
-    if (!loaded.loaded()) {
-      problem = "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA: " + loaded.problem;
-      return std::nullopt;
-    }
-    return std::move(loaded.policy);
-  }
-  std::string PolicySource() override { return "HKEY_LOCAL_MACHINE\\SOFTWARE\\Policies\\KadroOA, value Policy"; }
-  bool PolicyPresent() override { return !LoadRegistryPolicy().absent(); }
+  PolicyLoad LoadPolicy() override { return LoadRegistryPolicy(); }
   json DescribeInstallation() override { return Installation(); }
 
   void ObserveTransfers(TransferObserver* observer) override { host_.SetTransferObserver(observer); }

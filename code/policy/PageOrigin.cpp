@@ -1,6 +1,6 @@
-#include "safety/PageOrigin.h"
+#include "policy/PageOrigin.h"
 
-#include "safety/BridgePolicy.h"
+#include "policy/BridgePolicy.h"
 
 #include <cctype>
 

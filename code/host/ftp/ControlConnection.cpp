@@ -1,24 +1,17 @@
-#include "host/posix/ftp/ControlConnection.h"
-
-#include <netdb.h>
-#include <netinet/in.h>
-#include <poll.h>
+#include "host/ftp/ControlConnection.h"
 
 #include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
 
 #include "ftp/FtpClient.h"
-#include "host/posix/ftp/DataStream.h"
-#include "host/posix/ftp/Socket.h"
+#include "host/ftp/Transfer.h"
 
-namespace kadroo::posix {
+namespace kadroo::ftp {
 namespace {
 
 using namespace std::chrono;
-using ftp::Reply;
 
 constexpr int32_t ERROR_INTERNET_INCORRECT_USER_NAME = 12013;
 constexpr int32_t ERROR_INTERNET_INCORRECT_PASSWORD = 12014;
@@ -37,11 +30,10 @@ int32_t ErrorForReply(int code) {
 
 bool Refused(const Reply& reply) { return reply.code >= 500 && reply.code < 600; }
 
-ftp::Today TodayUtc() {
-  const std::time_t now = std::time(nullptr);
-  std::tm tm{};
-  ::gmtime_r(&now, &tm);
-  return {tm.tm_year + 1900, tm.tm_mon + 1, tm.tm_mday};
+Today TodayUtc() {
+  const year_month_day date{floor<days>(system_clock::now())};
+  return {static_cast<int>(date.year()), static_cast<int>(static_cast<unsigned>(date.month())),
+          static_cast<int>(static_cast<unsigned>(date.day()))};
 }
 
 }  // namespace
@@ -66,29 +58,11 @@ FtpTimeouts FtpTimeouts::FromEnvironment() {
 }
 
 int32_t ControlConnection::Open(const std::string& host, uint16_t port) {
-  addrinfo hints{};
-  hints.ai_family = AF_UNSPEC;
-  hints.ai_socktype = SOCK_STREAM;
-  hints.ai_flags = AI_NUMERICSERV;
-  addrinfo* found = nullptr;
-  const std::string service = std::to_string(port == 0 ? INTERNET_DEFAULT_FTP_PORT : port);
-  if (::getaddrinfo(host.c_str(), service.c_str(), &hints, &found) != 0 || !found) {
-    return ERROR_INTERNET_NAME_NOT_RESOLVED;
-  }
-  const Deadline deadline = Clock::now() + timeouts.connect;
-  int32_t err = ERROR_INTERNET_CANNOT_CONNECT;
-  for (addrinfo* a = found; a; a = a->ai_next) {
-    err = ConnectTo(a->ai_addr, a->ai_addrlen, deadline, control_);
-    if (err == 0 || err == ERROR_INTERNET_TIMEOUT) break;
-  }
-  ::freeaddrinfo(found);
+  int32_t err = network_.Connect(host, port == 0 ? INTERNET_DEFAULT_FTP_PORT : port, Clock::now() + timeouts.connect,
+                                 Network::Role::Control, control_);
   if (err) return err;
-
-  socklen_t length = sizeof peer_;
-  ::getpeername(control_.get(), reinterpret_cast<sockaddr*>(&peer_), &length);
-  length = sizeof local_;
-  ::getsockname(control_.get(), reinterpret_cast<sockaddr*>(&local_), &length);
-  SetNoDelay(control_.get());
+  peer_ = control_->Peer();
+  local_ = control_->Local();
   Reply reply;
   if ((err = ReadFinal(reply, timeouts.reply))) return err;
   return reply.code == 220 ? 0 : ERROR_INTERNET_CANNOT_CONNECT;
@@ -103,52 +77,52 @@ int32_t ControlConnection::Login(const std::string& user, const std::string& pas
     if (reply.code == 530) return ERROR_INTERNET_INCORRECT_PASSWORD;
   }
   if (reply.code != 230 && reply.code != 202) return ERROR_INTERNET_LOGIN_FAILURE;
-  server = AddressText(peer_) + " " + std::to_string(PortOf(peer_)) + " " + user;
+  server = peer_.address + " " + std::to_string(peer_.port) + " " + user;
   return 0;
 }
 
-int32_t ControlConnection::FindEntry(const std::string& path, std::optional<ftp::Entry>& entry) {
-  const std::string name(ftp::BaseName(path));
+int32_t ControlConnection::FindEntry(const std::string& path, std::optional<Entry>& entry) {
+  const std::string name(BaseName(path));
   if (name.find_first_of("*?") != std::string::npos) {
-    return ListMatch(ftp::DirName(path), [&](const ftp::Entry& e) { return ftp::WildcardMatch(name, e.name); },
+    return ListMatch(DirName(path), [&](const Entry& e) { return WildcardMatch(name, e.name); },
                      entry);
   }
   Reply reply;
   if (!mlst) {
     if (int32_t err = Command("FEAT", reply)) return err;
-    mlst = reply.code == 211 && ftp::FeatHas(reply.text, "MLST");
+    mlst = reply.code == 211 && FeatHas(reply.text, "MLST");
   }
   if (*mlst) {
     if (int32_t err = Command("MLST " + path, reply)) return err;
     if (reply.code == 250) {
-      entry = ftp::ParseMlstReply(reply.text);
-      if (entry) entry->name = ftp::BaseName(entry->name);
+      entry = ParseMlstReply(reply.text);
+      if (entry) entry->name = BaseName(entry->name);
       return entry ? 0 : ERROR_INTERNET_EXTENDED_ERROR;
     }
     if (reply.code != 500 && reply.code != 502) return ErrorForReply(reply.code);
   }
   if (int32_t err = StatFile(path, name, entry); err || entry) return err;
   if (!name.empty() && name != "." && name != "..") {
-    if (int32_t err = ListMatch(ftp::DirName(path), [&](const ftp::Entry& x) { return x.name == name; }, entry)) {
+    if (int32_t err = ListMatch(DirName(path), [&](const Entry& x) { return x.name == name; }, entry)) {
       if (err != ERROR_INTERNET_EXTENDED_ERROR || dead) return err;
     }
     if (entry) return 0;
   }
   bool isDirectory = false;
   if (int32_t err = ProbeDirectory(path, isDirectory)) return err;
-  if (isDirectory) entry = ftp::Entry{name.empty() ? path : name, true, std::nullopt, std::nullopt};
+  if (isDirectory) entry = Entry{name.empty() ? path : name, true, std::nullopt, std::nullopt};
   return 0;
 }
 
-int32_t ControlConnection::StatFile(const std::string& path, std::string_view name, std::optional<ftp::Entry>& entry) {
+int32_t ControlConnection::StatFile(const std::string& path, std::string_view name, std::optional<Entry>& entry) {
   if (int32_t err = EnsureBinary()) return err;
   Reply reply;
   if (int32_t err = Command("SIZE " + path, reply)) return err;
-  auto size = reply.code == 213 ? ftp::ParseSizeReply(reply.text) : std::nullopt;
+  auto size = reply.code == 213 ? ParseSizeReply(reply.text) : std::nullopt;
   if (!size) return 0;
-  entry = ftp::Entry{std::string(name), false, size, std::nullopt};
+  entry = Entry{std::string(name), false, size, std::nullopt};
   if (int32_t err = Command("MDTM " + path, reply)) return err;
-  if (reply.code == 213 && reply.text.size() > 4) entry->modified = ftp::ParseTimeVal(reply.text.substr(4));
+  if (reply.code == 213 && reply.text.size() > 4) entry->modified = ParseTimeVal(reply.text.substr(4));
   return 0;
 }
 
@@ -166,17 +140,7 @@ int32_t ControlConnection::Send(std::string_view line) {
   if (dead) return ERROR_FTP_DROPPED;
   std::string out(line);
   out += "\r\n";
-  const Deadline deadline = Clock::now() + timeouts.reply;
-  for (size_t done = 0; done < out.size();) {
-    pollfd p{control_.get(), POLLOUT, 0};
-    if (PollUntil(&p, 1, deadline) == 0) return Fail(ERROR_INTERNET_TIMEOUT);
-    const ssize_t n = ::send(control_.get(), out.data() + done, out.size() - done, MSG_NOSIGNAL | MSG_DONTWAIT);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return Fail(ErrorFromSocket(errno));
-    }
-    done += static_cast<size_t>(n);
-  }
+  if (int32_t err = control_->Write(out.data(), out.size(), Clock::now() + timeouts.reply)) return Fail(err);
   return 0;
 }
 
@@ -211,17 +175,11 @@ int32_t ControlConnection::ReadUntil(Reply& reply, Deadline deadline) {
       }
     }
     if (replySize + input_.size() > kMaxReplySize) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
-    pollfd p{control_.get(), POLLIN, 0};
-    if (PollUntil(&p, 1, deadline) == 0) return Fail(ERROR_INTERNET_TIMEOUT);
     char buffer[4096];
-    const ssize_t n = ::recv(control_.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n == 0) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
-    if (n < 0) {
-      if (errno == EINTR || errno == EAGAIN) continue;
-      return Fail(ErrorFromSocket(errno));
-    }
-    AcknowledgeNow(control_.get());
-    input_.append(buffer, static_cast<size_t>(n));
+    size_t got = 0;
+    if (int32_t err = control_->Read(buffer, sizeof buffer, deadline, got)) return Fail(err);
+    if (got == 0) return Fail(ERROR_INTERNET_CONNECTION_ABORTED);
+    input_.append(buffer, got);
   }
 }
 
@@ -254,7 +212,7 @@ int32_t ControlConnection::OpenPassive(DataChannel& channel) {
   if (!noEpsv_) {
     if (int32_t err = Command("EPSV", reply)) return err;
     if (reply.code == 229) {
-      auto address = ftp::ParseEpsvReply(reply.text);
+      auto address = ParseEpsvReply(reply.text);
       if (!address) return ERROR_INTERNET_EXTENDED_ERROR;
       port = address->port;
     } else if (Refused(reply)) {
@@ -264,68 +222,46 @@ int32_t ControlConnection::OpenPassive(DataChannel& channel) {
     }
   }
   if (!port) {
-    if (peer_.ss_family != AF_INET) return ERROR_INTERNET_EXTENDED_ERROR;  // PASV speaks IPv4 only
+    if (peer_.ipv6) return ERROR_INTERNET_EXTENDED_ERROR;  // PASV speaks IPv4 only
     if (int32_t err = Command("PASV", reply)) return err;
     if (reply.code != 227) return ErrorForReply(reply.code);
-    auto address = ftp::ParsePasvReply(reply.text.substr(3));
+    auto address = ParsePasvReply(reply.text.substr(3));
     if (!address) return ERROR_INTERNET_EXTENDED_ERROR;
     port = address->port;
   }
-  sockaddr_storage target = peer_;
-  SetPort(target, *port);
-  const int32_t err = ConnectTo(reinterpret_cast<const sockaddr*>(&target), LengthOf(target),
-                                Clock::now() + timeouts.connect, channel.socket);
+  const int32_t err =
+      network_.Connect(peer_.address, *port, Clock::now() + timeouts.connect, Network::Role::Data, channel.stream);
   return err == ERROR_INTERNET_TIMEOUT ? err : err ? ERROR_INTERNET_CANNOT_CONNECT : 0;
 }
 
 int32_t ControlConnection::OpenActive(DataChannel& channel) {
-  sockaddr_storage bound = local_;
-  SetPort(bound, 0);
-  channel.listener.reset(::socket(bound.ss_family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-  socklen_t length = sizeof bound;
-  if (!channel.listener || ::bind(channel.listener.get(), reinterpret_cast<sockaddr*>(&bound), LengthOf(bound)) ||
-      ::listen(channel.listener.get(), 1) ||
-      ::getsockname(channel.listener.get(), reinterpret_cast<sockaddr*>(&bound), &length)) {
-    return ERROR_INTERNET_CANNOT_CONNECT;
-  }
-  const std::string address = AddressText(bound);
-  const uint16_t port = PortOf(bound);
+  if (network_.Listen(local_, channel.listener)) return ERROR_INTERNET_CANNOT_CONNECT;
+  const Endpoint bound = channel.listener->Bound();
+  const std::string& address = bound.address;
+  const uint16_t port = bound.port;
   Reply reply;
   if (!noEprt_) {
-    const int family = bound.ss_family == AF_INET6 ? 2 : 1;
-    if (int32_t err = Command("EPRT " + ftp::FormatEprtArgument(family, address, port), reply)) return err;
+    const int family = bound.ipv6 ? 2 : 1;
+    if (int32_t err = Command("EPRT " + FormatEprtArgument(family, address, port), reply)) return err;
     if (reply.code == 200) return 0;
     if (!Refused(reply)) return ErrorForReply(reply.code);
     noEprt_ = true;
   }
-  auto argument = ftp::FormatPortArgument(address, port);
+  auto argument = FormatPortArgument(address, port);
   if (!argument) return ERROR_INTERNET_EXTENDED_ERROR;
   return Expect("PORT " + *argument, 200);
 }
 
 int32_t ControlConnection::AcceptData(DataChannel& channel) {
-  if (channel.socket) return 0;
-  const Deadline deadline = Clock::now() + timeouts.connect;
-  for (;;) {
-    pollfd p[2] = {{channel.listener.get(), POLLIN, 0}, {control_.get(), POLLIN, 0}};
-    if (PollUntil(p, 2, deadline) == 0) return ERROR_INTERNET_TIMEOUT;
-    if (!(p[0].revents & POLLIN)) {
-      Reply reply;
-      if (int32_t err = Read(reply, timeouts.reply)) return err;
-      return ErrorForReply(reply.code);
-    }
-    sockaddr_storage from{};
-    socklen_t length = sizeof from;
-    Fd s(::accept4(channel.listener.get(), reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC));
-    if (!s) {
-      if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
-      return ERROR_INTERNET_CANNOT_CONNECT;
-    }
-    if (!SameHost(from, peer_)) continue;
-    channel.socket = std::move(s);
-    channel.listener.reset();
-    return 0;
+  if (channel.stream) return 0;
+  if (int32_t err = channel.listener->Accept(*control_, Clock::now() + timeouts.connect, channel.stream)) return err;
+  if (!channel.stream) {
+    Reply reply;
+    if (int32_t err = Read(reply, timeouts.reply)) return err;
+    return ErrorForReply(reply.code);
   }
+  channel.listener.reset();
+  return 0;
 }
 
 int32_t ControlConnection::StartTransfer(std::string_view command, DataChannel& channel, Reply& started) {
@@ -334,12 +270,7 @@ int32_t ControlConnection::StartTransfer(std::string_view command, DataChannel& 
   if (int32_t err = Send(command)) return err;
   if (int32_t err = Read(started, timeouts.reply)) return err;
   if (!started.Preliminary()) return ErrorForReply(started.code);
-  if (int32_t err = AcceptData(channel)) return err;
-  SetIoTimeouts(channel.socket.get(), timeouts.data);
-  // Each piece of an upload goes out as it is written: with Nagle's algorithm a piece smaller than a segment
-  // would wait for the acknowledgement of the one before.
-  SetNoDelay(channel.socket.get());
-  return 0;
+  return AcceptData(channel);
 }
 
 int32_t ControlConnection::FinishTransfer() {
@@ -350,24 +281,22 @@ int32_t ControlConnection::FinishTransfer() {
 }
 
 int32_t ControlConnection::AbandonTransfer(DataChannel& channel, const Flow& flow) {
-  channel.socket.reset();
-  if (flow.failed == Flow::Failed::Network && (flow.err == EAGAIN || flow.err == ETIMEDOUT)) {
-    return Fail(ERROR_INTERNET_TIMEOUT);
-  }
+  channel.stream.reset();
+  if (flow.failed == Flow::Failed::Network && flow.code == ERROR_INTERNET_TIMEOUT) return Fail(ERROR_INTERNET_TIMEOUT);
   Reply reply;
   if (int32_t err = Read(reply, timeouts.reply)) return err;
   // The server's word on a broken connection is steadier than which of EPIPE or ECONNRESET the race gave us.
   if (flow.failed == Flow::Failed::Network && !reply.Positive()) return ErrorForReply(reply.code);
-  return FlowError(flow);
+  return flow.code;
 }
 
-int32_t ControlConnection::ListMatch(std::string_view dir, const std::function<bool(const ftp::Entry&)>& match,
-                                     std::optional<ftp::Entry>& found) {
+int32_t ControlConnection::ListMatch(std::string_view dir, const std::function<bool(const Entry&)>& match,
+                                     std::optional<Entry>& found) {
   DataChannel channel;
   Reply started;
   const std::string command = dir.empty() ? std::string("LIST") : "LIST " + std::string(dir);
   if (int32_t err = StartTransfer(command, channel, started)) return err;
-  const ftp::Today today = TodayUtc();
+  const Today today = TodayUtc();
   std::string pending;
   char buffer[16384];
   Flow flow;
@@ -375,26 +304,25 @@ int32_t ControlConnection::ListMatch(std::string_view dir, const std::function<b
   const Deadline deadline = Clock::now() + timeouts.reply;
   uint64_t total = 0;
   auto giveUp = [&] {
-    channel.socket.reset();
+    channel.stream.reset();
     Kill();  // the server is still sending; its late replies must not be taken for answers to what follows
     return ERROR_INTERNET_EXTENDED_ERROR;
   };
   for (;;) {
-    pollfd p{channel.socket.get(), POLLIN, 0};
-    if (Clock::now() >= deadline || PollUntil(&p, 1, deadline) == 0) return giveUp();
-    const ssize_t n = ::recv(channel.socket.get(), buffer, sizeof buffer, MSG_DONTWAIT);
-    if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
-    if (n > 0 && (total += static_cast<uint64_t>(n)) > kMaxListing) return giveUp();
-    if (n < 0) {
-      flow.Fail(Flow::Failed::Network, errno);
+    if (Clock::now() >= deadline) return giveUp();
+    size_t n = 0;
+    if (int32_t err = channel.stream->Read(buffer, sizeof buffer, deadline, n)) {
+      if (err == ERROR_INTERNET_TIMEOUT) return giveUp();
+      flow.Fail(Flow::Failed::Network, err);
       return AbandonTransfer(channel, flow);
     }
-    if (n > 0) pending.append(buffer, static_cast<size_t>(n));
+    if (n > 0 && (total += n) > kMaxListing) return giveUp();
+    if (n > 0) pending.append(buffer, n);
     size_t start = 0, lf;
     while ((lf = pending.find('\n', start)) != std::string::npos || (n == 0 && start < pending.size())) {
       if (lf == std::string::npos) lf = pending.size();
       if (!found) {
-        auto entry = ftp::ParseListLine(std::string_view(pending).substr(start, lf - start), today);
+        auto entry = ParseListLine(std::string_view(pending).substr(start, lf - start), today);
         if (entry && match(*entry)) found = std::move(entry);
       }
       start = lf + 1;
@@ -403,7 +331,7 @@ int32_t ControlConnection::ListMatch(std::string_view dir, const std::function<b
     if (pending.size() > 65536) pending.clear();  // no listing line is that long
     if (n == 0) break;
   }
-  channel.socket.reset();
+  channel.stream.reset();
   return FinishTransfer();
 }
 
@@ -413,7 +341,7 @@ int32_t ControlConnection::ProbeDirectory(std::string_view path, bool& isDirecto
   if (!home_) {
     if (int32_t err = Command("PWD", reply)) return err;
     if (reply.code != 257) return 0;
-    home_ = ftp::ParsePwdReply(reply.text);
+    home_ = ParsePwdReply(reply.text);
     if (!home_) return 0;
   }
   if (int32_t err = Command("CWD " + std::string(path), reply)) return err;
@@ -421,4 +349,4 @@ int32_t ControlConnection::ProbeDirectory(std::string_view path, bool& isDirecto
   isDirectory = true;
   return Command("CWD " + *home_, reply);
 }
-}  // namespace kadroo::posix
+}  // namespace kadroo::ftp

@@ -1,4 +1,4 @@
-#include "safety/BridgePolicy.h"
+#include "policy/BridgePolicy.h"
 
 #include <algorithm>
 #include <array>

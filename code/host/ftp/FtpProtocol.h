@@ -9,7 +9,7 @@
 
 #include "control/Platform.h"
 
-namespace kadroo::posix::ftp {
+namespace kadroo::ftp {
 
 struct Reply {
   int code = 0;       // three digits; 0 when the server closed the connection instead of replying
@@ -99,4 +99,4 @@ std::string_view DirName(std::string_view path);
 // True when `pattern` (with '*' and '?') matches `name` exactly.
 bool WildcardMatch(std::string_view pattern, std::string_view name);
 
-}  // namespace kadroo::posix::ftp
+}  // namespace kadroo::ftp

@@ -1,8 +1,6 @@
 #pragma once
 // One logged-in FTP control connection, the commands sent on it and the data connections it opens, and what it
 // learned of its server.
-#include <sys/socket.h>
-
 #include <chrono>
 #include <cstdint>
 #include <functional>
@@ -10,10 +8,12 @@
 #include <string>
 #include <string_view>
 
-#include "host/posix/Fd.h"
-#include "host/posix/ftp/FtpProtocol.h"
+#include <memory>
 
-namespace kadroo::posix {
+#include "host/ftp/FtpProtocol.h"
+#include "host/ftp/Stream.h"
+
+namespace kadroo::ftp {
 
 struct Flow;
 
@@ -28,21 +28,20 @@ struct FtpTimeouts {
 
 class ControlConnection {
  public:
-  using Reply = ftp::Reply;
-
   struct DataChannel {
-    Fd listener;  // active mode until the server connected
-    Fd socket;
+    std::unique_ptr<Listener> listener;  // active mode until the server connected
+    std::unique_ptr<Stream> stream;
   };
 
-  ControlConnection(uint32_t flags, FtpTimeouts timeouts) : flags(flags), timeouts(timeouts) {}
+  ControlConnection(Network& network, uint32_t flags, FtpTimeouts timeouts)
+      : flags(flags), timeouts(timeouts), network_(network) {}
 
   // Connects to the first of `host`'s addresses that answers and reads the greeting; 0 or the platform code.
   int32_t Open(const std::string& host, uint16_t port);
   // USER and PASS; 0, or 12013/12014 for a refused user or password, 12015 for another refusal.
   int32_t Login(const std::string& user, const std::string& password);
-  // The record of `path` (see PosixFtpClient::FtpFindFirstFile); 0 with `entry` empty when nothing names it.
-  int32_t FindEntry(const std::string& path, std::optional<ftp::Entry>& entry);
+  // The record of `path` (see FtpEngine::FtpFindFirstFile); 0 with `entry` empty when nothing names it.
+  int32_t FindEntry(const std::string& path, std::optional<Entry>& entry);
 
   // Sends `line` and reads its final reply.
   int32_t Command(std::string_view line, Reply& reply);
@@ -74,7 +73,7 @@ class ControlConnection {
   // Reads replies until a final one; preliminary replies do not extend the wait, so a server that keeps sending
   // them cannot hold the command beyond its timeout.
   int32_t ReadFinal(Reply& reply, std::chrono::milliseconds timeout);
-  int32_t ReadUntil(Reply& reply, std::chrono::steady_clock::time_point deadline);
+  int32_t ReadUntil(Reply& reply, Deadline deadline);
   int32_t EnsureBinary();
   int32_t OpenPassive(DataChannel& channel);
   int32_t OpenActive(DataChannel& channel);
@@ -83,21 +82,22 @@ class ControlConnection {
   // on until the timeout.
   int32_t AcceptData(DataChannel& channel);
   // LISTs `dir` and keeps the first entry that `match` accepts.
-  int32_t ListMatch(std::string_view dir, const std::function<bool(const ftp::Entry&)>& match,
-                    std::optional<ftp::Entry>& found);
+  int32_t ListMatch(std::string_view dir, const std::function<bool(const Entry&)>& match,
+                    std::optional<Entry>& found);
   // True (on 0) when `path` is a directory: CWD into it and back to where the session started.
   int32_t ProbeDirectory(std::string_view path, bool& isDirectory);
   // SIZE and MDTM: the record of a file; 0 with `entry` empty when SIZE does not know the path.
-  int32_t StatFile(const std::string& path, std::string_view name, std::optional<ftp::Entry>& entry);
+  int32_t StatFile(const std::string& path, std::string_view name, std::optional<Entry>& entry);
 
-  Fd control_;
-  sockaddr_storage peer_{};
-  sockaddr_storage local_{};
+  Network& network_;
+  std::unique_ptr<Stream> control_;
+  Endpoint peer_;
+  Endpoint local_;
   std::string input_;          // received and not yet parsed
-  ftp::ReplyParser parser_;
+  ReplyParser parser_;
   bool binary_ = false;        // TYPE I sent
   bool noEpsv_ = false, noEprt_ = false;
   std::optional<std::string> home_;
 };
 
-}  // namespace kadroo::posix
+}  // namespace kadroo::ftp
