@@ -11,11 +11,14 @@
   const TAG = "kadrooa";
   const alive = () => Boolean(api.runtime?.id);
   if (globalThis.kadrooaContent?.alive()) return;
-  globalThis.kadrooaContent = { alive };
   const MAX_OBJECTS = 8;  // the worker's bounds, kept here too so that a flood stops before it leaves the page
   const MAX_MESSAGE = 262144;
   const { origins } = await api.storage.local.get("origins");
   if (!Array.isArray(origins) || window.origin !== location.origin || !origins.includes(location.origin)) return;
+  // A copy that left a page of another site on the same host (Firefox) did not listen; one that started
+  // meanwhile does.
+  if (globalThis.kadrooaContent?.alive()) return;
+  globalThis.kadrooaContent = { alive };
   const objects = new Map();  // page object -> {port, busy: a call is in flight, prompt: the prompt awaiting its answer}
 
   function toPage(object, body) {
