@@ -49,6 +49,9 @@ class PathResolver {
   virtual ~PathResolver() = default;
   virtual std::optional<std::string> ResolvePath(TextView path) = 0;      // a file or folder
   virtual std::optional<std::string> ResolveFolderOf(TextView path) = 0;  // a program: its folder resolved
+  // Whether `path` names a file that has other names too (hard links): what it holds may belong elsewhere, and no
+  // path shows it.
+  virtual bool HasOtherNames(TextView path) = 0;
 };
 
 // An entry of the policy: "host", "host:port", "[IPv6]" or "[IPv6]:port", the port decimal (21 when absent).

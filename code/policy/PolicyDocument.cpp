@@ -1,6 +1,10 @@
 #include "policy/PolicyDocument.h"
 
+#include "policy/PageOrigin.h"
+
 #include <cctype>
+#include <set>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -31,12 +35,40 @@ std::optional<std::string> NormalizedFolder(std::string path) {
   return NormalizePath(path);
 }
 
+// An origin as browsers report a page's: http or https, the host in lower case, the port only when it is not the
+// scheme's default, nothing after it. Any other spelling would list a site no page ever comes from.
+bool IsPageOrigin(const std::string& origin) {
+  return (origin.rfind("http://", 0) == 0 || origin.rfind("https://", 0) == 0) && OriginOfUrl(origin) == origin;
+}
+
 std::optional<BridgePolicy> Parse(const std::string& text, const std::string& home, PathResolver& paths,
                                   std::string& problem) {
-  const json document = json::parse(text, nullptr, false);
+  // The parser keeps the last of two equal keys without a word: each object's keys are noted to find the first.
+  std::vector<std::set<std::string>> keys;
+  std::string twice;
+  const json::parser_callback_t noteKeys = [&](int, json::parse_event_t event, json& parsed) {
+    if (event == json::parse_event_t::object_start) keys.emplace_back();
+    if (event == json::parse_event_t::object_end && !keys.empty()) keys.pop_back();
+    if (event == json::parse_event_t::key && !keys.empty() && !keys.back().insert(parsed.get<std::string>()).second &&
+        twice.empty()) {
+      twice = parsed.get<std::string>();
+    }
+    return true;
+  };
+  const json document = json::parse(text, noteKeys, false);
   if (document.is_discarded() || !document.is_object()) {
     problem = "not a JSON object";
     return std::nullopt;
+  }
+  if (!twice.empty()) {
+    problem = "\"" + twice + "\" is given twice";
+    return std::nullopt;
+  }
+  for (const auto& [key, value] : document.items()) {
+    if (key != "sites") {
+      problem = "unknown key \"" + key + "\" (a policy has \"sites\" only)";
+      return std::nullopt;
+    }
   }
   BridgePolicy policy;
   const auto sites = document.find("sites");
@@ -46,6 +78,11 @@ std::optional<BridgePolicy> Parse(const std::string& text, const std::string& ho
     return std::nullopt;
   }
   for (const auto& [origin, settings] : sites->items()) {
+    if (!IsPageOrigin(origin)) {
+      problem = origin + ": not an origin as a browser reports it (http or https://host[:port], lower case, "
+                         "no default port, no path or slash after it)";
+      return std::nullopt;
+    }
     SitePolicy& site = policy.sites[origin];
     if (!settings.is_object()) {
       problem = origin + ": not an object";

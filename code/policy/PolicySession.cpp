@@ -81,9 +81,11 @@ void PolicySession::CheckParmServer(const std::vector<CallArgument>& args, size_
 
 void PolicySession::CheckLocalPath(TextView path) {
   const auto resolved = paths_.ResolvePath(path);
-  if (resolved && (AllowsLocalPath(site_, *resolved) ||
-                   std::find(temporaryFiles_.begin(), temporaryFiles_.end(), *resolved) != temporaryFiles_.end())) {
-    return;
+  if (resolved && std::find(temporaryFiles_.begin(), temporaryFiles_.end(), *resolved) != temporaryFiles_.end()) return;
+  if (resolved && AllowsLocalPath(site_, *resolved)) {
+    // A folder rule covers the names in the folder, not a file whose other name may lie anywhere.
+    if (!paths_.HasOtherNames(path)) return;
+    throw PolicyRefusal{"localFolder", ToUtf8Lossy(path), "a file with more than one name: a hard link"};
   }
   Deny("localFolder", path);
 }

@@ -43,9 +43,40 @@ TEST(BridgePolicyTest, ServersCompareAsHostAndPort) {
   EXPECT_FALSE(ConnectionTarget(u"").has_value()) << "an empty server connects nowhere";
   for (const char* bad : {"files.example.org:", "files.example.org:65536", "[::1", "[zz::1]:21", "a b:21", ":21"}) {
     EXPECT_FALSE(ParseFtpServerEntry(bad).has_value()) << bad;
-    EXPECT_EQ(ParsePolicy(std::string(R"({"sites":{"o":{"ftpServers":[")") + bad + "\"]}}}", "/", paths, "p").status,
+    EXPECT_EQ(ParsePolicy(std::string(R"({"sites":{"https://oa":{"ftpServers":[")") + bad + "\"]}}}", "/", paths, "p").status,
               PolicyLoad::Status::kRefused)
         << "one bad entry refuses the whole policy";
+  }
+}
+
+TEST(BridgePolicyTest, MistakesRefuseTheWholePolicyWithANote) {
+  const struct {
+    const char* text;
+    const char* note;
+  } mistakes[] = {
+      {R"({"sites":{},"ftpServers":["x"]})", "unknown key \"ftpServers\""},
+      {R"({"site":{"https://oa":{}}})", "unknown key \"site\""},
+      {R"({"sites":{"https://oa":{}},"sites":{}})", "\"sites\" is given twice"},
+      {R"({"sites":{"https://oa":{"programs":[]},"https://oa":{}}})", "\"https://oa\" is given twice"},
+      {R"({"sites":{"https://oa":{"programs":[],"programs":[]}}})", "\"programs\" is given twice"},
+      {R"({"sites":{"https://OA.example.org":{}}})", "https://OA.example.org: not an origin"},
+      {R"({"sites":{"https://oa/":{}}})", "https://oa/: not an origin"},
+      {R"({"sites":{"https://oa/office":{}}})", "https://oa/office: not an origin"},
+      {R"({"sites":{"https://oa:443":{}}})", "https://oa:443: not an origin"},
+      {R"({"sites":{"*":{}}})", "*: not an origin"},
+      {R"({"sites":{"oa.example.org":{}}})", "oa.example.org: not an origin"},
+      {R"({"sites":{"file:///srv/oa":{}}})", "file:///srv/oa: not an origin"},
+      {R"({"sites":{"null":{}}})", "null: not an origin"},
+  };
+  for (const auto& mistake : mistakes) {
+    const PolicyLoad policy = ParsePolicy(mistake.text, "/h", paths, "policy.json");
+    EXPECT_EQ(policy.status, PolicyLoad::Status::kRefused) << mistake.text;
+    EXPECT_NE(policy.problem.find(std::string("policy.json: ") + mistake.note), std::string::npos)
+        << mistake.text << " gave " << policy.problem;
+  }
+  for (const char* good : {R"({"sites":{"http://127.0.0.1:8080":{},"https://oa.example.org":{},"http://[::1]:81":{}}})",
+                           R"({})", R"({"sites":{}})"}) {
+    EXPECT_TRUE(ParsePolicy(good, "/h", paths, "policy.json").loaded()) << good;
   }
 }
 
@@ -99,7 +130,7 @@ TEST(BridgePolicyTest, WindowsFoldersSeparateByBackslash) {
                               "d:\\", "c:\\users\\clerk"}) {
     EXPECT_FALSE(AllowsLocalPath(site, refused)) << refused;
   }
-  EXPECT_EQ(ParsePolicy(R"({"sites":{"o":{"localFolders":["OA"]}}})", "/h", paths, "p").status,
+  EXPECT_EQ(ParsePolicy(R"({"sites":{"https://oa":{"localFolders":["OA"]}}})", "/h", paths, "p").status,
             PolicyLoad::Status::kRefused)
       << "a relative folder refuses the whole policy";
 }

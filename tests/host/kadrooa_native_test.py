@@ -338,6 +338,12 @@ class NativeHost(unittest.TestCase):
             self.assertEqual(host.refused("GetFileToFile", "docs/P.doc", path)["refused"], "localFolder", path)
         self.assertEqual(host.refused("PutFile", self.page("/etc/passwd"), "docs/P.doc", 0)["refused"], "localFolder")
         self.assertEqual(host.refused("setLocalFile", oa + "/../home.doc")["refused"], "localFolder")
+        # A file in the listed folder with another name elsewhere (a hard link) is not read through the folder.
+        write(os.path.join(self.dir, "secret"), "secret")
+        os.link(os.path.join(self.dir, "secret"), os.path.join(self.oa, "linked"))
+        self.addCleanup(os.remove, os.path.join(self.oa, "linked"))
+        for call in (("PutFile", oa + "/linked", "docs/L.doc", 0), ("setLocalFile", oa + "/linked")):
+            self.assertEqual(host.refused(*call), {"refused": "localFolder", "target": call[1]})
         self.assertEqual(self.listener.count, 0)
         self.assertEqual(host.call("GetFileToFile", "docs/P.doc", oa + "/../OA/P.doc"), -1)
         self.assertEqual(self.listener.count, 1, "a listed folder and server: the call goes out")

@@ -303,7 +303,8 @@ std::optional<json> Server::HandleRequest(const json& request) {
       if (options_.beforeCall) options_.beforeCall(method->name, arguments.values(), id);
       response = json{{"jsonrpc", "2.0"}, {"id", id}, {"result", method->invoke(control_, arguments)}};
     } catch (const PolicyRefusal& refusal) {
-      const PolicyRefusal shown{refusal.refused, Shortened(refusal.target), refusal.why};
+      PolicyRefusal shown = refusal;
+      shown.target = Shortened(refusal.target);
       const json data = {{"refused", shown.refused}, {"target", shown.target}};
       response = ErrorResponse(id, kRefusedByPolicy, RefusalText(shown), &data);
     } catch (...) {

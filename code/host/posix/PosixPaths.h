@@ -10,6 +10,7 @@ class PosixPaths final : public PathResolver {
   explicit PosixPaths(CodePage& codePage) : codePage_(codePage) {}
   std::optional<std::string> ResolvePath(TextView path) override;
   std::optional<std::string> ResolveFolderOf(TextView path) override;
+  bool HasOtherNames(TextView path) override;
 
  private:
   CodePage& codePage_;

@@ -132,6 +132,19 @@ std::optional<std::string> WindowsPaths::ResolveFolderOf(TextView path) {
   return *folder + (folder->back() == '\\' ? "" : "\\") + *name;
 }
 
+bool WindowsPaths::HasOtherNames(TextView path) {
+  const auto full = FullPath(path);
+  if (!full) return false;
+  const HANDLE file = ::CreateFileW(full->c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr,
+                                    OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return false;
+  BY_HANDLE_FILE_INFORMATION information{};
+  const bool others = ::GetFileInformationByHandle(file, &information) &&
+                      !(information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && information.nNumberOfLinks > 1;
+  ::CloseHandle(file);
+  return others;
+}
+
 std::string WindowsPaths::ProfileFolder() {
   std::wstring profile(MAX_PATH, L'\0');
   DWORD length = ::GetEnvironmentVariableW(L"USERPROFILE", profile.data(), static_cast<DWORD>(profile.size()));

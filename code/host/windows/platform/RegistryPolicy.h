@@ -19,6 +19,7 @@ class WindowsPaths final : public PathResolver {
   std::optional<std::string> ResolvePath(TextView path) override;
   // The folder resolved and the program's own name kept, in lower case: a program starts under its own name.
   std::optional<std::string> ResolveFolderOf(TextView path) override;
+  bool HasOtherNames(TextView path) override;
 
   // The user's profile folder (%USERPROFILE%), for the policy's "~\" entries.
   static std::string ProfileFolder();
