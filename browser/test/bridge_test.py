@@ -365,6 +365,7 @@ class BrowserBridge(unittest.TestCase):
         listed = r["listed"]
         self.assertEqual((listed["status"]["code"], bool(listed["status"]["host"])), (None, True), listed)
         self.assertLessEqual(listed["seconds"], 60, "an edit of the policy reaches the browser within a minute")
+        print(f"  the policy's edit reached the open page in {listed['seconds']:.1f} s", file=sys.stderr)
         # The control's temporary files are gone, but for the download of the host that was killed.
         leftovers = [os.path.join(self.paths["tmp"], n) for n in os.listdir(self.paths["tmp"]) if n.startswith(("kad", "oam"))]
         self.assertEqual(leftovers, [killed["local"]])
@@ -406,6 +407,7 @@ class BrowserBridge(unittest.TestCase):
         self.assertEqual((updated["status"]["extension"], updated["status"]["code"]), (updated["version"], None),
                          updated)
         self.assertEqual(updated["fresh"], {"result": 1}, updated)
+        print(f"  version {updated['version']} served the open page after {updated['seconds']:.1f} s", file=sys.stderr)
         self.assertEqual(updated.get("before", {"result": 1}), {"result": 1}, updated)
 
     def reset_server(self):
