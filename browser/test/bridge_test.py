@@ -333,7 +333,7 @@ class BrowserBridge(unittest.TestCase):
                                       ("program", "program", "/usr/bin/touch"), ("key", "registryKey", "Secret")):
             self.assertEqual((refusals[name]["code"], refusals[name]["refused"]), ("TARGET_REFUSED", refused), name)
             self.assertTrue(refusals[name]["isError"])
-            self.assertIn("管理员的 KadroOA 策略不允许本站点使用", refusals[name]["message"], "in the browser's language")
+            self.assertIn("管理员的 KadroOA 策略不允许本站点使用", refusals[name]["message"], "the browser's language")
             if target:
                 self.assertIn(target, refusals[name]["target"])
         self.assertEqual(self.trap.accepted, 0, "nothing reaches a server the policy does not list")
