@@ -6,14 +6,14 @@ const HOST = "org.kadrooa.host";
 const PROTOCOL = 1;
 const VERSION = api.runtime.getManifest().version;
 
-// The origins the administrator listed: the "origins" of the extension's managed storage, which the browsers fill
-// from their policy files, or the reader of the same policy (kadrooa.exe itself on Windows; on Linux a program that
-// does nothing else, so that no host runs for an unlisted page), asked before any page is served (Chromium 156 on
-// Linux never answers the first). Both are asked at once and the first list that names any origin
-// is taken. Nothing is listed without either. The host reads the policy itself before it serves a page, so the
-// list here only spares an unlisted page a host; a page listed before may go on at once while it is read again.
+// The origins the administrator listed, from the reader of the policy file (kadrooa.exe itself on Windows; on Linux
+// a program that does nothing else, so that no host runs for an unlisted page), which sees an edit of the file at
+// once; only when it cannot answer, the "origins" of the extension's managed storage, which the browsers fill from
+// their policy files (Firefox reads those only when it starts; Chromium 156 on Linux leaves it empty). Nothing is
+// listed without either. The host reads the policy itself before it serves a page, so the list here only spares
+// an unlisted page a host; a page listed before may go on at once while it is read again.
 const ORIGINS_READER = "org.kadrooa.origins";
-const READ_AGAIN_MS = 60000;
+const READ_AGAIN_MS = 30000;
 // What one tab may hold at once: page objects (hosts). The content script keeps the same bound, and lets one call
 // per object be in flight.
 const MAX_OBJECTS = 8;
@@ -32,26 +32,59 @@ function originList(value) {
   return Array.isArray(value) ? value.filter((o) => typeof o === "string") : null;
 }
 
-function readOrigins() {
-  return new Promise((resolve) => {
-    let left = 2;
-    const take = (list) => {
-      if (list && list.length) resolve(list);
-      else if (--left === 0) resolve([]);
-    };
-    withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
-      .then((value) => take(originList(value?.origins)), () => take(null));
-    const question = { jsonrpc: "2.0", id: 0, method: "kadrooa.origins" };
-    withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
-      .then((answer) => take(originList(answer?.result?.origins)), () => take(null));
-  });
+async function readOrigins() {
+  const question = { jsonrpc: "2.0", id: 0, method: "kadrooa.origins" };
+  const managed = withTimeout(Promise.resolve().then(() => api.storage.managed.get("origins")), 500)
+    .then((value) => originList(value?.origins), () => null);
+  const answer = await withTimeout(api.runtime.sendNativeMessage(ORIGINS_READER, question), 5000)
+    .catch(() => undefined);
+  followPackage(answer?.result?.extension);
+  return originList(answer?.result?.origins) ?? (await managed) ?? [];
+}
+
+// The package brought another version of the extension (the reader says which): ask the browser for it now rather
+// than at its next daily check. Chromium has it ready at once and applies it when the extension restarts, which it
+// does as soon as no page object holds a host, so that no clerk's open document loses its host. Firefox takes a new
+// version only when it starts.
+let hostsOpen = 0;
+let updateReady = false;
+function followPackage(version) {
+  if (typeof version !== "string" || version === VERSION || !api.runtime.requestUpdateCheck) return;
+  Promise.resolve().then(() => api.runtime.requestUpdateCheck()).catch(() => {});
+}
+api.runtime.onUpdateAvailable?.addListener(() => {
+  updateReady = true;
+  restartIfIdle();
+});
+function restartIfIdle() {
+  if (updateReady && hostsOpen === 0) api.runtime.reload();
+}
+
+// Pages that were open before this worker started get the content script: the browser's first page, loaded while
+// the policy was still installing the extension, and pages whose script an update cut off. The browsers put
+// content scripts only into pages loaded later. A page that already has a live one keeps it (content.js).
+async function reachOpenPages(origins) {
+  if (!origins.length) return;
+  for (const tab of await api.tabs.query({ url: ["http://*/*", "https://*/*"] })) {
+    let origin = null;
+    try {
+      origin = new URL(tab.url).origin;
+    } catch {
+      continue;
+    }
+    if (!origins.includes(origin)) continue;
+    api.scripting.executeScript({ target: { tabId: tab.id }, files: ["content.js"] }).catch(() => {});
+  }
 }
 
 function readAgain() {
   reading ??= readOrigins().then((origins) => {
+    const added = origins.some((origin) => !cached?.origins.includes(origin));
     cached = { origins, at: Date.now() };
     reading = null;
     register(origins);
+    // Once the content script knows the list (it reads it from storage when it starts).
+    if (added) registering.then(() => reachOpenPages(origins)).catch(() => {});
     return origins;
   });
   return reading;
@@ -113,11 +146,19 @@ function serve(page, origin) {
   let pageGone = false;
   const tab = page.sender.tab.id;
   objects.set(tab, (objects.get(tab) ?? 0) + 1);
+  hostsOpen++;
+  let counted = true;
+  const ended = () => {
+    if (counted) hostsOpen--;
+    counted = false;
+    restartIfIdle();
+  };
   page.onDisconnect.addListener(() => {
     pageGone = true;
     const left = objects.get(tab) - 1;
     if (left > 0) objects.set(tab, left); else objects.delete(tab);
     host?.disconnect();
+    ended();
   });
   page.postMessage({ type: "accepted", extension: VERSION, protocol: PROTOCOL });
   host = api.runtime.connectNative(HOST);
@@ -126,6 +167,7 @@ function serve(page, origin) {
     page.postMessage({ type: "message", message });
   });
   host.onDisconnect.addListener((port) => {
+    ended();
     if (pageGone) return;
     const error = (port && port.error && port.error.message) || api.runtime.lastError?.message || "";
     page.postMessage({ type: "exit", started, error });
@@ -158,8 +200,9 @@ api.runtime.onConnect.addListener(async (page) => {
   serve(page, origin);
 });
 
-// Read once when the worker starts, so that a page's first call does not wait for it, and every minute, so that a
-// newly listed site gets the content script.
+// Read when the worker starts, so that a page's first call does not wait for it and pages already open are reached,
+// and every half minute (the least Chromium allows), so that an edit of the policy and a new version of the package
+// are seen without a page asking.
 readAgain();
-api.alarms.create("read", { periodInMinutes: 1 });
+api.alarms.create("read", { periodInMinutes: 0.5 });
 api.alarms.onAlarm.addListener(() => readAgain());

@@ -2,14 +2,23 @@
 // registers it for the listed sites' top-level documents only; it listens to nothing unless the document's own
 // origin is one of them (Firefox matches hosts, not ports). The worker decides again from what the browser tells
 // it, never from what the page says. One tab holds at most MAX_OBJECTS objects, each with one call in flight.
+// The worker also runs it in pages that were open before it started (the browser's first page, a page whose script
+// an update cut off): one copy listens at a time, and a new one tells the page that objects made through an
+// earlier one are gone.
 "use strict";
 (async () => {
   const api = globalThis.browser ?? globalThis.chrome;
   const TAG = "kadrooa";
+  const alive = () => Boolean(api.runtime?.id);
+  if (globalThis.kadrooaContent?.alive()) return;
   const MAX_OBJECTS = 8;  // the worker's bounds, kept here too so that a flood stops before it leaves the page
   const MAX_MESSAGE = 262144;
   const { origins } = await api.storage.local.get("origins");
   if (!Array.isArray(origins) || window.origin !== location.origin || !origins.includes(location.origin)) return;
+  // A copy that left a page of another site on the same host (Firefox) did not listen; one that started
+  // meanwhile does.
+  if (globalThis.kadrooaContent?.alive()) return;
+  globalThis.kadrooaContent = { alive };
   const objects = new Map();  // page object -> {port, busy: a call is in flight, prompt: the prompt awaiting its answer}
 
   function toPage(object, body) {
@@ -23,15 +32,23 @@
   function connect(object) {
     if (objects.has(object)) return;
     if (objects.size >= MAX_OBJECTS) return toPage(object, { type: "refused", limit: "objects", max: MAX_OBJECTS });
-    const entry = { port: api.runtime.connect({ name: TAG }), busy: false, prompt: null };
+    // served: the worker answered; it refuses an unlisted page without a word, and so does this.
+    const entry = { port: api.runtime.connect({ name: TAG }), busy: false, prompt: null, served: false };
     objects.set(object, entry);
     entry.port.onMessage.addListener((body) => {
       const message = body?.type === "message" ? body.message : null;
+      entry.served = true;
       if (message && ("result" in message || "error" in message)) entry.busy = false;
       if (message?.method === "kadrooa.prompt") entry.prompt = message.params?.prompt;
+      if (body?.type === "exit") objects.delete(object);
       toPage(object, body);
     });
-    entry.port.onDisconnect.addListener(() => objects.delete(object));
+    // The worker ended the port after saying why ("exit"), or went away without a word (an update, a restart).
+    entry.port.onDisconnect.addListener(() => {
+      if (objects.get(object) === entry && objects.delete(object) && entry.served) {
+        toPage(object, { type: "exit", started: true, restarted: true });
+      }
+    });
   }
 
   // A request goes on when its object has none in flight; the only notification a page sends is the answer to the
@@ -58,9 +75,10 @@
     entry.port.postMessage({ type: "message", text });
   }
 
-  window.addEventListener("message", (event) => {
+  window.addEventListener("message", function listen(event) {
     const data = event.data;
     if (event.source !== window || !data || data[TAG] !== "page" || typeof data.object !== "string") return;
+    if (!alive()) return window.removeEventListener("message", listen);  // the extension went on without this copy
     if (data.type === "connect") connect(data.object);
     else if (data.type === "message") send(data.object, data.message);
     else if (data.type === "disconnect") {
@@ -68,4 +86,5 @@
       objects.delete(data.object);
     }
   });
+  toPage(null, { type: "ready" });
 })();

@@ -17,6 +17,8 @@ export declare class KadroOAError extends Error {
   readonly max?: number;
   /** PROTOCOL_ERROR: the JSON-RPC error code the host answered with. */
   readonly rpcCode?: number;
+  /** VERSION_MISMATCH: the part whose protocol is older, the one to update. */
+  readonly older?: "library" | "extension" | "host";
 }
 
 export interface KadroOAPrompt {
@@ -85,6 +87,8 @@ export interface KadroOAStatus {
   host: string | null;
   /** Why a part did not answer; null when all three did. */
   code: KadroOAErrorCode | null;
+  /** With VERSION_MISMATCH: the part whose protocol is older; else null. */
+  older: "library" | "extension" | "host" | null;
 }
 
 export interface KadroOAStatic {

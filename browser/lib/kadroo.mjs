@@ -23,22 +23,68 @@ var METHODS = [
   ["OpenExefileByReg", "ssss"], ["GetErr", "ns"]
 ];
 
-var MESSAGES = {
-  EXTENSION_MISSING: "The KadroOA extension did not answer: it is not installed, or this site is not listed in the administrator's KadroOA policy.",
-  HOST_MISSING: "The browser could not start the KadroOA program (kadrooa): the KadroOA package is not installed for this browser.",
-  CONTROL_MISSING: "The KadroOA control (" + PROGID + ") could not be created: it is not installed, or the browser's security settings do not allow it",
-  ORIGIN_REFUSED: "This site is not listed in the administrator's KadroOA policy",
-  TARGET_REFUSED: "The administrator's KadroOA policy does not allow this site to use",
-  VERSION_MISMATCH: "The versions of kadroo.js, the KadroOA extension and the kadrooa program do not match; update them together.",
-  HOST_EXITED: "The kadrooa program ended before the call was answered; create a new KadroOA object to go on.",
-  TIMEOUT: "KadroOA did not answer in time.",
-  LIMIT_EXCEEDED: "The KadroOA bridge does not carry this:"
+// The library's own texts, in the browser's language (Chinese, else English), one table for every path, Internet
+// Explorer's included; {0}, {1}... are filled in. The control's own messages stay as the control gives them.
+var TEXTS = {
+  en: {
+    EXTENSION_MISSING: "The KadroOA extension did not answer: it is not installed, or this site is not listed in the administrator's KadroOA policy.",
+    HOST_MISSING: "The browser could not start the KadroOA program (kadrooa): the KadroOA package is not installed for this browser.",
+    CONTROL_MISSING: "The KadroOA control ({0}) could not be created: it is not installed, or the browser's security settings do not allow it ({1}).",
+    ORIGIN_REFUSED: "This site is not listed in the administrator's KadroOA policy ({0}).",
+    TARGET_REFUSED: "The administrator's KadroOA policy does not allow this site to use {0} {1}.",
+    VERSION_MISMATCH: "The versions of kadroo.js, the KadroOA extension and the kadrooa program do not match; update them together.",
+    OLDER: "{0} ({1}) is older than {2} ({3}) and speaks another protocol: update {0}.",
+    HOST_EXITED: "The kadrooa program ended before the call was answered; create a new KadroOA object to go on.",
+    EXTENSION_RESTARTED: "The KadroOA extension was updated or restarted, and this object's kadrooa ended with it; create a new KadroOA object to go on.",
+    CLOSED: "This KadroOA object was closed.",
+    TIMEOUT: "KadroOA did not answer in time.",
+    CALL_TIMEOUT: "{0} was not answered within {1} ms; the connection was closed.",
+    RUNTIME_ERROR: "The control raised a run-time error: {0}",
+    PROTOCOL_ERROR: "kadrooa answered with error {0}: {1}",
+    LIMIT_EXCEEDED: "The KadroOA bridge does not carry this: {0}.",
+    LIMIT_message: "a call of more than {0} characters of JSON",
+    LIMIT_objects: "more than {0} KadroOA objects open in one tab",
+    LIMIT_calls: "a second call in flight on one object",
+    ftpServer: "the FTP server", program: "the program", registryKey: "the registry key", localFolder: "the local file",
+    origin: "this site", library: "kadroo.js", extension: "the KadroOA extension", host: "the kadrooa program"
+  },
+  zh: {
+    EXTENSION_MISSING: "KadroOA 扩展没有应答：扩展没有安装，或者管理员的 KadroOA 策略没有列出本站点。",
+    HOST_MISSING: "浏览器无法启动 KadroOA 程序（kadrooa）：本浏览器没有安装 KadroOA 软件包。",
+    CONTROL_MISSING: "无法创建 KadroOA 控件（{0}）：控件没有安装，或者浏览器的安全设置不允许（{1}）。",
+    ORIGIN_REFUSED: "管理员的 KadroOA 策略（{0}）没有列出本站点。",
+    TARGET_REFUSED: "管理员的 KadroOA 策略不允许本站点使用{0} {1}。",
+    VERSION_MISMATCH: "kadroo.js、KadroOA 扩展和 kadrooa 程序的版本不一致，请一起更新。",
+    OLDER: "{0}（{1}）比{2}（{3}）旧，协议不同：请更新{0}。",
+    HOST_EXITED: "kadrooa 程序在调用得到应答之前结束了；请新建一个 KadroOA 对象继续。",
+    EXTENSION_RESTARTED: "KadroOA 扩展已更新或重新启动，本对象的 kadrooa 程序随之结束；请新建一个 KadroOA 对象继续。",
+    CLOSED: "这个 KadroOA 对象已经关闭。",
+    TIMEOUT: "KadroOA 没有及时应答。",
+    CALL_TIMEOUT: "{0} 在 {1} 毫秒内没有得到应答，连接已关闭。",
+    RUNTIME_ERROR: "控件发生运行时错误：{0}",
+    PROTOCOL_ERROR: "kadrooa 返回错误 {0}：{1}",
+    LIMIT_EXCEEDED: "KadroOA 桥接不能传递：{0}。",
+    LIMIT_message: "JSON 超过 {0} 个字符的调用",
+    LIMIT_objects: "一个标签页中超过 {0} 个 KadroOA 对象",
+    LIMIT_calls: "同一个对象上同时进行的第二个调用",
+    ftpServer: "FTP 服务器", program: "程序", registryKey: "注册表项", localFolder: "本地文件",
+    origin: "本站点", library: "kadroo.js", extension: "KadroOA 扩展", host: "kadrooa 程序"
+  }
 };
 
-var REFUSED_TARGETS = {
-  ftpServer: "the FTP server", program: "the program", registryKey: "the registry key", localFolder: "the local file",
-  origin: "this site"
-};
+// The browser's language: navigator.language, or Internet Explorer's own names for it; English without one (Windows
+// Script Host).
+function language() {
+  var n = typeof navigator !== "undefined" ? navigator : null;
+  var tag = n ? n.language || n.userLanguage || n.browserLanguage || "" : "";
+  return /^zh/i.test(tag) ? "zh" : "en";
+}
+
+function text(key) {
+  var args = arguments, table = TEXTS[language()];
+  var template = table.hasOwnProperty(key) ? table[key] : TEXTS.en[key];
+  return template.replace(/\{(\d)\}/g, function (all, i) { return String(args[Number(i) + 1]); });
+}
 
 // How the control words a refusal (run-time error 70), and where its policy is kept.
 var REFUSAL_PREFIX = "Refused by the administrator's policy: ";
@@ -172,7 +218,7 @@ function copy(target, source) {
 
 function KadroOAError(code, message, details) {
   this.code = code;
-  this.message = message || MESSAGES[code] || code;
+  this.message = message || (TEXTS.en.hasOwnProperty(code) ? text(code) : code);
   if (details) copy(this, details);
   var stack = new Error(this.message).stack;
   if (stack) this.stack = stack;
@@ -187,13 +233,12 @@ KadroOAError.prototype.name = "KadroOAError";
 // A refusal by the administrator's policy: what was refused, the target, and where the policy is kept.
 function fromRefusal(refused, target, policy) {
   if (refused === "origin") {
-    return new KadroOAError("ORIGIN_REFUSED", MESSAGES.ORIGIN_REFUSED + " (" + policy + ").", { target: target });
+    return new KadroOAError("ORIGIN_REFUSED", text("ORIGIN_REFUSED", policy), { target: target });
   }
-  var what = REFUSED_TARGETS[refused] || refused;
+  var what = TEXTS.en.hasOwnProperty(refused) ? text(refused) : refused;
   // An engine of Internet Explorer's before its 8 standards mode has no JSON.
   var quoted = typeof JSON !== "undefined" ? JSON.stringify(target) : "\"" + target + "\"";
-  return new KadroOAError("TARGET_REFUSED", MESSAGES.TARGET_REFUSED + " " + what + " " + quoted + ".",
-    { refused: refused, target: target });
+  return new KadroOAError("TARGET_REFUSED", text("TARGET_REFUSED", what, quoted), { refused: refused, target: target });
 }
 
 // A JSON-RPC error from the host, as the error a page author can act on.
@@ -204,18 +249,33 @@ function fromRpcError(error) {
     return limitExceeded(error.code === -32013 ? "calls" : "message", data.limit);
   }
   if (error.code === -32000) {
-    return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + error.message,
+    return new KadroOAError("RUNTIME_ERROR", text("RUNTIME_ERROR", error.message),
       { number: data.number });
   }
-  return new KadroOAError("PROTOCOL_ERROR", "kadrooa answered with error " + error.code + ": " + error.message,
+  return new KadroOAError("PROTOCOL_ERROR", text("PROTOCOL_ERROR", error.code, error.message),
     { rpcCode: error.code, data: error.data });
 }
 
 function limitExceeded(limit, max) {
-  var what = { message: "a call of more than " + max + " characters of JSON",
-               objects: "more than " + max + " KadroOA objects open in one tab",
-               calls: "a second call in flight on one object" }[limit];
-  return new KadroOAError("LIMIT_EXCEEDED", MESSAGES.LIMIT_EXCEEDED + " " + what + ".", { limit: limit, max: max });
+  return new KadroOAError("LIMIT_EXCEEDED", text("LIMIT_EXCEEDED", text("LIMIT_" + limit, max)),
+    { limit: limit, max: max });
+}
+
+// A protocol's major number: parts that differ only in the minor one work together.
+function major(protocol) {
+  return typeof protocol === "number" ? Math.floor(protocol) : parseInt(String(protocol), 10);
+}
+
+// The extension or the host speaks another protocol: which part is older, by its protocol's major number.
+function mismatch(part, version, protocol) {
+  var older = major(protocol) < PROTOCOL ? part : "library";
+  var newer = older === part ? "library" : part;
+  var versions = { library: LIBRARY_VERSION };
+  versions[part] = version;
+  var details = { older: older };
+  details[part] = version;
+  return new KadroOAError("VERSION_MISMATCH", text("OLDER", text(older), versions[older], text(newer), versions[newer]),
+    details);
 }
 
 // The exception a script sees from the control: its run-time error number is the low word of a FACILITY_CONTROL
@@ -223,14 +283,14 @@ function limitExceeded(limit, max) {
 // A refusal is error 70 worded "PREFIX KIND TARGET", an origin's with " (why)" after it.
 function fromComError(e) {
   var number = typeof e.number === "number" ? e.number : 0;
-  var text = e.message || e.description || String(e);
+  var message = e.message || e.description || String(e);
   number = (number >>> 16) === 0x800A ? number & 0xFFFF : number >>> 0;
-  if (number === 70 && text.indexOf(REFUSAL_PREFIX) === 0) {
-    var rest = text.slice(REFUSAL_PREFIX.length), refused = rest.slice(0, rest.indexOf(" "));
+  if (number === 70 && message.indexOf(REFUSAL_PREFIX) === 0) {
+    var rest = message.slice(REFUSAL_PREFIX.length), refused = rest.slice(0, rest.indexOf(" "));
     var target = rest.slice(refused.length + 1), why = target.indexOf(" (");
     return fromRefusal(refused, refused === "origin" && why >= 0 ? target.slice(0, why) : target, REGISTRY_POLICY);
   }
-  return new KadroOAError("RUNTIME_ERROR", "The control raised a run-time error: " + text, { number: number });
+  return new KadroOAError("RUNTIME_ERROR", text("RUNTIME_ERROR", message), { number: number });
 }
 
 // ---- the bridge: a connection through the extension to one host process ----
@@ -274,12 +334,12 @@ Connection.prototype.open = function () {
         accepted = true;
         clearInterval(again);
         self.extension = message.extension;
-        if (message.protocol !== PROTOCOL) fail(new KadroOAError("VERSION_MISMATCH", null, { extension: message.extension }));
+        if (major(message.protocol) !== PROTOCOL) fail(mismatch("extension", message.extension, message.protocol));
       },
       ready: function (result) {
         clearTimeout(timer);
         self.host = result.host;
-        if (result.protocol !== PROTOCOL) return fail(new KadroOAError("VERSION_MISMATCH", null, { host: result.host }));
+        if (major(result.protocol) !== PROTOCOL) return fail(mismatch("host", result.host, result.protocol));
         self.opening = null;
         resolve(self);
       },
@@ -295,12 +355,21 @@ Connection.prototype.open = function () {
 
 Connection.prototype.receive = function (event) {
   var data = event.data;
-  if (event.source !== window || !data || data[TAG] !== "extension" || data.object !== this.object) return;
+  if (event.source !== window || !data || data[TAG] !== "extension") return;
+  // The extension's script has (re)started in this page: it was installed after the page loaded, or an update cut
+  // the earlier one off, and with it the host of an object made through it.
+  if (data.type === "ready") {
+    if (!this.opening) this.close(new KadroOAError("HOST_EXITED", text("EXTENSION_RESTARTED")));
+    else if (!this.extension) this.post({ type: "connect" });
+    return;
+  }
+  if (data.object !== this.object) return;
   if (data.type === "accepted") {
     if (this.opening) this.opening.accepted(data);
   } else if (data.type === "exit") {
     var code = data.started ? "HOST_EXITED" : "HOST_MISSING";
-    var error = new KadroOAError(code, MESSAGES[code] + (data.error ? " (" + data.error + ")" : ""));
+    var error = new KadroOAError(code, data.restarted ? text("EXTENSION_RESTARTED")
+      : text(code) + (data.error ? " (" + data.error + ")" : ""));
     if (this.opening) this.opening.fail(error); else this.close(error);
   } else if (data.type === "refused") {
     if (this.opening) this.opening.fail(limitExceeded(data.limit, data.max));
@@ -321,7 +390,8 @@ Connection.prototype.dispatch = function (message) {
     var p = message.params || {};
     var waiting = this.pending[p.call];
     if (this.options.onProgress) {
-      this.options.onProgress({ call: p.call, method: waiting ? waiting.method : undefined, done: p.done, total: p.total });
+      this.options.onProgress({ call: p.call, method: waiting ? waiting.method : undefined, done: p.done,
+        total: p.total });
     }
     return;
   }
@@ -372,7 +442,7 @@ Connection.prototype.call = function (method, params) {
     var limit = self.options.callTimeout;
     if (limit > 0) {
       entry.timer = setTimeout(function () {
-        self.close(new KadroOAError("TIMEOUT", method + " was not answered within " + limit + " ms; the connection was closed."));
+        self.close(new KadroOAError("TIMEOUT", text("CALL_TIMEOUT", method, limit)));
       }, limit);
     }
     self.pending[id] = entry;
@@ -388,7 +458,7 @@ Connection.prototype.call = function (method, params) {
 
 Connection.prototype.close = function (error) {
   if (this.closed) return;
-  this.closed = error || new KadroOAError("HOST_EXITED", "This KadroOA object was closed.");
+  this.closed = error || new KadroOAError("HOST_EXITED", text("CLOSED"));
   window.removeEventListener("message", this.onMessage);
   this.post({ type: "disconnect" });
   var pending = this.pending;
@@ -413,7 +483,7 @@ function createControl() {
   try {
     return new ActiveXObject(PROGID);
   } catch (e) {
-    throw new KadroOAError("HOST_MISSING", MESSAGES.CONTROL_MISSING + " (" + (e.message || e.description || e) + ").",
+    throw new KadroOAError("HOST_MISSING", text("CONTROL_MISSING", PROGID, e.message || e.description || e),
       { number: typeof e.number === "number" ? e.number >>> 0 : undefined });
   }
 }
@@ -457,7 +527,7 @@ ActiveXConnection.prototype.call = function (method, params, kinds) {
 
 ActiveXConnection.prototype.close = function () {
   if (this.closed) return;
-  this.closed = new KadroOAError("HOST_EXITED", "This KadroOA object was closed.");
+  this.closed = new KadroOAError("HOST_EXITED", text("CLOSED"));
   this.control = null;
 };
 
@@ -522,7 +592,7 @@ var KadroOA = freeze({
   status: function (options) {
     options = options || {};
     var report = { library: LIBRARY_VERSION, protocol: PROTOCOL, runsOn: "extension", extension: null, host: null,
-                   code: null };
+                   code: null, older: null };
     if (hasActiveX()) {
       report.runsOn = "activex";
       report.control = null;
@@ -543,6 +613,7 @@ var KadroOA = freeze({
     };
     return connection.open().then(done, function (error) {
       report.code = error.code || "PROTOCOL_ERROR";
+      report.older = error.older || null;
       return done();
     });
   }

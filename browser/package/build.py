@@ -3,9 +3,16 @@
 for Chromium (a signed CRX3 and its update.xml) and Firefox (an XPI), the host manifests, and the Debian package
 kadrooa_VERSION_ARCH.deb holding them with the host program.
 
-usage: build.py OUT KADROOA_BINARY
+usage: build.py OUT KADROOA_BINARY [--version V]
        build.py --library OUT     (kadroo.js alone, for the tests under Wine)
        build.py --windows OUT     (the host manifests and the packed extension for the Windows installer)
+
+The extension's key (which gives the Chromium id) and Firefox's add-on come from outside the sources:
+  KADROOA_EXTENSION_KEY=PEM   the organisation's RSA private key; without it a development build makes its own,
+                              OUT/../extension-key.pem, and keeps it for later builds in the same folder
+  KADROOA_SIGNED_XPI=XPI      the add-on as Mozilla signed it (web-ext sign --channel=unlisted); its id is taken
+  KADROOA_FIREFOX_ID=ID       the add-on id of an unsigned XPI (to send to Mozilla for signing)
+--version gives the extension and the package another version (the tests' update of the extension).
 """
 import base64
 import hashlib
@@ -20,18 +27,70 @@ import zipfile
 
 HERE = os.path.dirname(os.path.abspath(__file__))
 BROWSER = os.path.dirname(HERE)
-KEY = os.path.join(HERE, "extension-key.pem")
 HOST_NAME = "org.kadrooa.host"
-GECKO_ID = "kadrooa@kadrooa.org"
+DEFAULT_GECKO_ID = "kadrooa@kadrooa.org"
 SHARE = "/usr/share/kadrooa"
 HOST_PATH = "/usr/bin/kadrooa"
 READER_NAME = "org.kadrooa.origins"
 READER_PATH = "/usr/lib/kadrooa/kadrooa-origins"
 
 
-def public_key_der():
-    return subprocess.run(["openssl", "pkey", "-in", KEY, "-pubout", "-outform", "DER"], check=True,
-                          capture_output=True).stdout
+class Signing:
+    """The key the CRX is signed with and the Firefox add-on's id and signed XPI, if any."""
+
+    def __init__(self, out):
+        self.key = os.environ.get("KADROOA_EXTENSION_KEY") or os.path.join(os.path.dirname(os.path.abspath(out)),
+                                                                           "extension-key.pem")
+        if os.environ.get("KADROOA_EXTENSION_KEY"):
+            if not os.path.isfile(self.key):
+                sys.exit(f"build.py: no key at {self.key} (KADROOA_EXTENSION_KEY)")
+        elif not os.path.exists(self.key):
+            # A development build's own key: its id is this build folder's; a release gives its key from outside.
+            os.makedirs(os.path.dirname(self.key), exist_ok=True)
+            old = os.umask(0o077)
+            try:
+                subprocess.run(["openssl", "genpkey", "-algorithm", "RSA", "-pkeyopt", "rsa_keygen_bits:2048",
+                                "-out", self.key], check=True, capture_output=True)
+            finally:
+                os.umask(old)
+            print(f"build.py: made a development key for the extension, {self.key}", file=sys.stderr)
+        self.der = subprocess.run(["openssl", "pkey", "-in", self.key, "-pubout", "-outform", "DER"], check=True,
+                                  capture_output=True).stdout
+        self.chromium_id = chromium_id(self.der)
+        self.signed_xpi = os.environ.get("KADROOA_SIGNED_XPI") or None
+        self.gecko_id = os.environ.get("KADROOA_FIREFOX_ID") or DEFAULT_GECKO_ID
+        if self.signed_xpi:
+            self.gecko_id = signed_xpi_id(self.signed_xpi)
+
+
+def signed_xpi_id(path):
+    try:
+        with zipfile.ZipFile(path) as z:
+            names = set(z.namelist())
+            manifest = json.loads(z.read("manifest.json"))
+    except (OSError, KeyError, ValueError, zipfile.BadZipFile) as e:
+        sys.exit(f"build.py: {path} is not an add-on ({e})")
+    if not names & {"META-INF/cose.sig", "META-INF/mozilla.rsa"}:
+        sys.exit(f"build.py: {path} carries no Mozilla signature (META-INF/cose.sig, META-INF/mozilla.rsa)")
+    gecko = manifest.get("browser_specific_settings", manifest.get("applications", {})).get("gecko", {})
+    if not gecko.get("id"):
+        sys.exit(f"build.py: {path} names no add-on id")
+    return gecko["id"]
+
+
+def check_signed_xpi(path, files):
+    """The signed add-on must be this build's extension: the same version and the same scripts."""
+    with zipfile.ZipFile(path) as z:
+        manifest = json.loads(z.read("manifest.json"))
+        ours = dict(files)
+        if manifest.get("version") != json.loads(ours["manifest.json"])["version"]:
+            sys.exit(f"build.py: {path} is version {manifest.get('version')}, the sources are "
+                     f"{json.loads(ours['manifest.json'])['version']}")
+        for name, data in files:
+            if name != "manifest.json" and z.read(name) != data:
+                sys.exit(f"build.py: {path} holds another {name} than the sources: sign this build's XPI")
+    with open(path, "rb") as f:
+        return f.read()
 
 
 def chromium_id(der):
@@ -57,15 +116,17 @@ def zip_bytes(files):
     return buffer.getvalue()
 
 
-def extension_files(browser, der):
+def extension_files(browser, signing, version=None):
     with open(os.path.join(BROWSER, "extension", "manifest.json")) as f:
         manifest = json.load(f)
+    if version:
+        manifest["version"] = version
     if browser == "chromium":
-        manifest["key"] = base64.b64encode(der).decode()
+        manifest["key"] = base64.b64encode(signing.der).decode()
     else:
         # Firefox runs the same worker script as an event page, and needs its add-on id.
         manifest["background"] = {"scripts": [manifest["background"]["service_worker"]]}
-        manifest["browser_specific_settings"] = {"gecko": {"id": GECKO_ID, "strict_min_version": "128.0"}}
+        manifest["browser_specific_settings"] = {"gecko": {"id": signing.gecko_id, "strict_min_version": "128.0"}}
     files = [("manifest.json", json.dumps(manifest, indent=2).encode())]
     for name in ("background.js", "content.js", "schema.json"):
         with open(os.path.join(BROWSER, "extension", name), "rb") as f:
@@ -84,13 +145,14 @@ def protobuf_field(number, payload):
     return varint(number << 3 | 2) + varint(len(payload)) + payload
 
 
-def crx3(archive, der):
+def crx3(archive, der, key):
     """A CRX3 file: the zip signed with the extension's key (the format Chromium checks before installing)."""
     signed_data = protobuf_field(1, hashlib.sha256(der).digest()[:16])
     message = b"CRX3 SignedData\x00" + struct.pack("<I", len(signed_data)) + signed_data + archive
-    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", KEY], input=message, check=True,
+    signature = subprocess.run(["openssl", "dgst", "-sha256", "-sign", key], input=message, check=True,
                                capture_output=True).stdout
-    header = protobuf_field(2, protobuf_field(1, der) + protobuf_field(2, signature)) + protobuf_field(10000, signed_data)
+    header = (protobuf_field(2, protobuf_field(1, der) + protobuf_field(2, signature)) +
+              protobuf_field(10000, signed_data))
     return b"Cr24" + struct.pack("<II", 3, len(header)) + header + archive
 
 
@@ -103,19 +165,22 @@ def page_library(out):
     if not module.endswith(exports) or "export " in module[:-len(exports)]:
         sys.exit("build.py: kadroo.mjs must end with its two export lines and export nothing else")
     write(os.path.join(out, "kadroo.mjs"), module)
-    write(os.path.join(out, "kadroo.js"),
-          "// Generated from kadroo.mjs by browser/package/build.py: the same library as a classic script.\n"
-          "(function (global) {\n\"use strict\";\n" + module[:-len(exports)] +
-          "global.KadroOA = KadroOA;\n})(typeof globalThis !== \"undefined\" ? globalThis : this);\n")
+    # ASCII alone, its Chinese texts as \u escapes: Windows Script Host reads a script in the ANSI code page.
+    classic = ("// Generated from kadroo.mjs by browser/package/build.py: the same library as a classic script.\n"
+               "(function (global) {\n\"use strict\";\n" + module[:-len(exports)] +
+               "global.KadroOA = KadroOA;\n})(typeof globalThis !== \"undefined\" ? globalThis : this);\n")
+    write(os.path.join(out, "kadroo.js"), classic.encode("ascii", "backslashreplace").decode("ascii"))
     for name in ("kadroo.d.ts", "package.json", "README.md"):
         shutil.copy(os.path.join(BROWSER, "lib", name), out)
 
 
-def packed_extension(folder, url, der, ext_id, version, chromium_files, firefox_files):
-    """kadrooa.crx and its update.xml (which names it at `url`, the folder as the browsers will find it), and
-    kadrooa.xpi."""
-    write(os.path.join(folder, "kadrooa.crx"), crx3(zip_bytes(chromium_files), der))
-    write(os.path.join(folder, "kadrooa.xpi"), zip_bytes(firefox_files))
+def packed_extension(folder, url, signing, version, chromium_files, firefox_files, xpi_name):
+    """kadrooa.crx and its update.xml (which names it at `url`, the folder as the browsers will find it), and the
+    XPI: the signed one when given, else this build's."""
+    ext_id = signing.chromium_id
+    write(os.path.join(folder, "kadrooa.crx"), crx3(zip_bytes(chromium_files), signing.der, signing.key))
+    write(os.path.join(folder, xpi_name),
+          check_signed_xpi(signing.signed_xpi, firefox_files) if signing.signed_xpi else zip_bytes(firefox_files))
     write(os.path.join(folder, "update.xml"),
           "<?xml version='1.0' encoding='UTF-8'?>\n"
           "<gupdate xmlns='http://www.google.com/update2/response' protocol='2.0'>\n"
@@ -133,18 +198,18 @@ def windows_side(out):
     relative path), the packed extension and the ids, for code/host/windows/installer/WixSource.cpp. There the
     reader of the listed sites is kadrooa.exe too: it answers kadrooa.origins before a handshake."""
     shutil.rmtree(out, ignore_errors=True)
-    der = public_key_der()
-    ext_id = chromium_id(der)
-    version, chromium_files = extension_files("chromium", der)
-    _, firefox_files = extension_files("firefox", der)
+    signing = Signing(out)
+    ext_id, gecko_id = signing.chromium_id, signing.gecko_id
+    version, chromium_files = extension_files("chromium", signing)
+    _, firefox_files = extension_files("firefox", signing)
     for name in (HOST_NAME, READER_NAME):
         host = {"name": name, "description": "KadroOA: the office system's document control", "path": "kadrooa.exe",
                 "type": "stdio"}
         write_json(os.path.join(out, name + ".json"), dict(host, allowed_origins=[f"chrome-extension://{ext_id}/"]))
-        write_json(os.path.join(out, name + ".firefox.json"), dict(host, allowed_extensions=[GECKO_ID]))
-    packed_extension(os.path.join(out, "extension"), WINDOWS_EXTENSION_URL, der, ext_id, version, chromium_files,
-                     firefox_files)
-    write(os.path.join(out, "ids"), f"{ext_id} {GECKO_ID} {WINDOWS_EXTENSION_URL}\n")
+        write_json(os.path.join(out, name + ".firefox.json"), dict(host, allowed_extensions=[gecko_id]))
+    packed_extension(os.path.join(out, "extension"), WINDOWS_EXTENSION_URL, signing, version, chromium_files,
+                     firefox_files, "kadrooa.xpi")
+    write(os.path.join(out, "ids"), f"{ext_id} {gecko_id} {WINDOWS_EXTENSION_URL}\n")
 
 
 def main():
@@ -155,22 +220,27 @@ def main():
         windows_side(sys.argv[2])
         return
     out, binary = sys.argv[1], sys.argv[2]
+    version = sys.argv[4] if sys.argv[3:4] == ["--version"] else None
     shutil.rmtree(out, ignore_errors=True)
-    der = public_key_der()
-    ext_id = chromium_id(der)
-    version, chromium_files = extension_files("chromium", der)
-    _, firefox_files = extension_files("firefox", der)
+    signing = Signing(out)
+    ext_id, gecko_id = signing.chromium_id, signing.gecko_id
+    version, chromium_files = extension_files("chromium", signing, version)
+    _, firefox_files = extension_files("firefox", signing, version)
+    # Firefox notices a new add-on by its address only: the version is in the XPI's name.
+    xpi = f"kadrooa-{version}.xpi"
 
     root = os.path.join(out, "deb")
     share = root + SHARE
     page_library(os.path.join(share, "lib"))
-    packed_extension(os.path.join(share, "extension"), f"file://{SHARE}/extension/", der, ext_id, version,
-                     chromium_files, firefox_files)
+    packed_extension(os.path.join(share, "extension"), f"file://{SHARE}/extension/", signing, version,
+                     chromium_files, firefox_files, xpi)
     # The unpacked extensions too, for a developer's --load-extension.
     for browser, files in (("chromium", chromium_files), ("firefox", firefox_files)):
         for name, data in files:
             write(os.path.join(out, "extension-" + browser, name), data)
-    write_json(os.path.join(share, "extension", "ids.json"), {"chromium": ext_id, "firefox": GECKO_ID, "version": version})
+    write_json(os.path.join(share, "extension", "ids.json"),
+               {"chromium": ext_id, "firefox": gecko_id, "version": version, "xpi": xpi,
+                "signed": bool(signing.signed_xpi)})
 
     host = {"name": HOST_NAME, "description": "KadroOA: the office system's document control", "path": HOST_PATH,
             "type": "stdio"}
@@ -181,11 +251,11 @@ def main():
             write_json(os.path.join(root, folder, "native-messaging-hosts", manifest["name"] + ".json"),
                        dict(manifest, allowed_origins=[f"chrome-extension://{ext_id}/"]))
         write_json(os.path.join(root, "usr/lib/mozilla/native-messaging-hosts", manifest["name"] + ".json"),
-                   dict(manifest, allowed_extensions=[GECKO_ID]))
-    # Debian's Firefox ESR reads every file in /etc/firefox-esr: the self-hosted add-on is not signed by Mozilla.
-    write(os.path.join(root, "etc/firefox-esr/kadrooa.js"),
-          "// Installed by the kadrooa package: lets Firefox ESR install its self-hosted, unsigned add-on.\n"
-          "pref(\"xpinstall.signatures.required\", false);\n")
+                   dict(manifest, allowed_extensions=[gecko_id]))
+    # Where systemd runs, an edit of the policy is applied without a command.
+    for name in ("kadrooa-policy.path", "kadrooa-policy.service"):
+        with open(os.path.join(HERE, name)) as f:
+            write(os.path.join(root, "lib/systemd/system", name), f.read())
     write(os.path.join(root, "etc/kadrooa/policy.json"),
           json.dumps({"sites": {}}, indent=2) + "\n")
     for name, folder in (("kadrooa-apply-policy", "usr/sbin"), ("kadrooa-origins", "usr/lib/kadrooa")):
@@ -201,7 +271,7 @@ def main():
     with open(os.path.join(HERE, "control")) as f:
         control = f.read().replace("@VERSION@", version).replace("@ARCH@", arch)
     write(os.path.join(debian, "control"), control)
-    write(os.path.join(debian, "conffiles"), "/etc/kadrooa/policy.json\n/etc/firefox-esr/kadrooa.js\n")
+    write(os.path.join(debian, "conffiles"), "/etc/kadrooa/policy.json\n")
     for name in ("postinst", "prerm", "postrm"):
         shutil.copy(os.path.join(HERE, name), debian)
         os.chmod(os.path.join(debian, name), 0o755)

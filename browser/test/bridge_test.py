@@ -71,9 +71,9 @@ class Watcher(threading.Thread):
                     self.seen.setdefault((pid, start), [now, now])[1] = now
             time.sleep(0.02)
 
-    def started_since(self, moment):
+    def started_since(self, moment, until=float("inf")):
         with self.lock:
-            return [key for key, (first, _) in self.seen.items() if first >= moment]
+            return [key for key, (first, _) in self.seen.items() if moment <= first < until]
 
 
 class Listener:
@@ -191,8 +191,8 @@ class BrowserBridge(unittest.TestCase):
         origin = f"http://127.0.0.1:{cls.site.port}"
         policy = {"sites": {origin: {"ftpServers": [f"127.0.0.1:{cls.ftp.port}"], "programs": [cls.editor],
                                      "registryKeys": [REGISTRY_KEY], "localFolders": [paths["allowed"]]}}}
-        with open("/etc/kadrooa/policy.json", "w") as f:
-            json.dump(policy, f)
+        cls.policy = policy
+        cls.write_policy(policy)
         subprocess.run(["kadrooa-apply-policy"], check=True, stdout=subprocess.DEVNULL)
 
         cls.ftp.write("docs/report.doc", "草稿".encode())
@@ -207,7 +207,21 @@ class BrowserBridge(unittest.TestCase):
                       "outside": paths["outside"], "registryKey": REGISTRY_KEY,
                       "otherPage": f"http://127.0.0.1:{cls.other.port}/page.html?role=other"}
 
+    @classmethod
+    def write_policy(cls, policy):
+        with open("/etc/kadrooa/policy.json", "w") as f:
+            json.dump(policy, f)
+
     # What the page asks of the test.
+    @classmethod
+    def action_list_other(cls):
+        """The administrator lists the other site: an edit of the file, and no command."""
+        policy = json.loads(json.dumps(cls.policy))
+        policy["sites"][f"http://127.0.0.1:{cls.other.port}"] = {}
+        cls.write_policy(policy)
+        cls.other_listed = time.monotonic()
+        return {}
+
     @classmethod
     def action_wait_edited(cls, path):
         deadline = time.monotonic() + 20
@@ -227,6 +241,10 @@ class BrowserBridge(unittest.TestCase):
         while step not in cls.reports and time.monotonic() < deadline:
             time.sleep(0.05)
         return {}
+
+    @classmethod
+    def action_update_extension(cls):
+        return {"version": update_package(os.path.join(cls.dir, "update"))}
 
     @classmethod
     def newest_host(cls):
@@ -254,16 +272,19 @@ class BrowserBridge(unittest.TestCase):
             time.sleep(0.05)
         return {"gone": cls.child_host not in host_processes(), "seconds": time.monotonic() - start}
 
-    def run_browser(self, command, script):
+    def run_browser(self, command, query, until):
+        """Runs the browser on the page with `query` until it reports `until`; checks the hosts are gone after."""
         type(self).reports, type(self).report_times, type(self).other_started = {}, {}, None
+        type(self).other_listed = float("inf")
+        self.write_policy(self.policy)
         type(self).reported = threading.Event()
         env = dict(os.environ, TMPDIR=self.paths["tmp"], KADROOA_REGISTRY=self.paths["registry"])
-        url = f"http://127.0.0.1:{self.site.port}/page.html?script={script}"
+        url = f"http://127.0.0.1:{self.site.port}/page.html?{query}"
         browser = subprocess.Popen(command + [url], env=env, stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
                                    start_new_session=True)
         try:
-            deadline = time.monotonic() + 240
-            while "other" not in self.reports and "exception" not in self.reports and time.monotonic() < deadline:
+            deadline = time.monotonic() + 480
+            while until not in self.reports and "exception" not in self.reports and time.monotonic() < deadline:
                 self.reported.wait(1)
                 self.reported.clear()
         finally:
@@ -272,12 +293,14 @@ class BrowserBridge(unittest.TestCase):
         for pid in host_processes():  # hosts whose browser is gone end on their own; none may be left
             time.sleep(5)
             self.assertNotIn(pid, host_processes(), "a host outlived its browser")
-        self.check(self.reports)
+        self.assertNotIn("exception", self.reports)
+        return self.reports
 
     def check(self, r):
-        self.assertNotIn("exception", r)
+        # The browser's first page, on a fresh profile, works without a reload.
         self.assertEqual((r["status"]["code"], r["status"]["library"]), (None, "1.0.0"), r["status"])
         self.assertTrue(r["status"]["extension"] and r["status"]["host"], r["status"])
+        self.assertEqual((r["status"]["navigation"], r["status"]["language"]), ("navigate", "zh-CN"))
         self.assertEqual(r["idle-first"], {"result": 1})
 
         cycle = r["cycle"]
@@ -319,7 +342,8 @@ class BrowserBridge(unittest.TestCase):
         for name, refused, target in (("server", "ftpServer", None), ("folder", "localFolder", "stolen.doc"),
                                       ("program", "program", "/usr/bin/touch"), ("key", "registryKey", "Secret")):
             self.assertEqual((refusals[name]["code"], refusals[name]["refused"]), ("TARGET_REFUSED", refused), name)
-            self.assertTrue(refusals[name]["isError"] and refusals[name]["message"])
+            self.assertTrue(refusals[name]["isError"])
+            self.assertIn("管理员的 KadroOA 策略不允许本站点使用", refusals[name]["message"], "the browser's language")
             if target:
                 self.assertIn(target, refusals[name]["target"])
         self.assertEqual(self.trap.accepted, 0, "nothing reaches a server the policy does not list")
@@ -346,7 +370,12 @@ class BrowserBridge(unittest.TestCase):
         self.assertEqual(other["create"]["code"], "EXTENSION_MISSING", other)
         self.assertEqual(other["heard"], [])
         self.assertIsNotNone(self.other_started)
-        self.assertEqual(self.watcher.started_since(self.other_started), [], "no host for an unlisted origin")
+        self.assertEqual(self.watcher.started_since(self.other_started, self.other_listed), [],
+                         "no host for an unlisted origin")
+        listed = r["listed"]
+        self.assertEqual((listed["status"]["code"], bool(listed["status"]["host"])), (None, True), listed)
+        self.assertLessEqual(listed["seconds"], 60, "an edit of the policy reaches the browser within a minute")
+        print(f"  the policy's edit reached the open page in {listed['seconds']:.1f} s", file=sys.stderr)
         # The control's temporary files are gone, but for the download of the host that was killed.
         leftovers = [os.path.join(self.paths["tmp"], n) for n in os.listdir(self.paths["tmp"]) if n.startswith(("kad", "oam"))]
         self.assertEqual(leftovers, [killed["local"]])
@@ -383,6 +412,14 @@ class BrowserBridge(unittest.TestCase):
         for name, call in calls.items():
             self.assertEqual(call["next"], {"result": 1}, name)
 
+    def check_updated(self, updated):
+        """The page that was open while the extension was updated under it goes on with the new version."""
+        self.assertEqual((updated["status"]["extension"], updated["status"]["code"]), (updated["version"], None),
+                         updated)
+        self.assertEqual(updated["fresh"], {"result": 1}, updated)
+        print(f"  version {updated['version']} served the open page after {updated['seconds']:.1f} s", file=sys.stderr)
+        self.assertEqual(updated.get("before", {"result": 1}), {"result": 1}, updated)
+
     def reset_server(self):
         for name in ("docs/report.doc.old", "docs/same.doc.old"):
             try:
@@ -402,27 +439,162 @@ class BrowserBridge(unittest.TestCase):
         if "chromium" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
-        self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "module")
+        r = self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "script=module&update=now",
+                             "updated")
+        self.check(r)
+        self.check_updated(r["updated"])
 
     def test_firefox(self):
         if "firefox" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
-        self.run_browser(browser_command("firefox", tempfile.mkdtemp(dir=self.dir)), "classic")
+        type(self).firefox_profile = tempfile.mkdtemp(dir=self.dir)
+        command = browser_command("firefox", self.firefox_profile)
+        self.check(self.run_browser(command, "script=classic", "listed"))
+        # Firefox reads its policies only when it starts: the new version arrives then, under the page it opens.
+        self.config["version"] = update_package(os.path.join(self.dir, "update"))
+        self.check_updated(self.run_browser(command, "script=classic&role=restarted", "updated")["updated"])
+
+    def test_diagnose(self):
+        """kadrooa --diagnose --json with the package: each browser's manifest and policy, the policy's sites and what
+        a site may do; then with the policy refused."""
+        origin = f"http://127.0.0.1:{self.site.port}"
+        self.write_policy(self.policy)
+        status, d = diagnose(HOST, origin)
+        with open("/usr/share/kadrooa/extension/ids.json") as f:
+            ids = json.load(f)
+        self.assertEqual((d["versions"]["kadrooa"], d["versions"]["extension"], d["versions"]["kadroo.js"],
+                          d["versions"]["protocol"]), ("1.0.0", ids["version"], "1.0.0", "1.0"))
+        browsers = {b["browser"]: b for b in d["browsers"]}
+        chromium, firefox = browsers["Chromium"], browsers["Firefox"]
+        self.assertEqual((chromium["found"], chromium["host"], chromium["hostFound"], chromium["allows"]),
+                         (True, HOST, True, [f"chrome-extension://{ids['chromium']}/"]))
+        self.assertEqual(chromium["extensionPolicy"]["entry"]["installation_mode"], "force_installed")
+        self.assertEqual((firefox["allows"], firefox["extensionPolicy"]["entry"]["install_url"]),
+                         ([ids["firefox"]], f"file:///usr/share/kadrooa/extension/{ids['xpi']}"))
+        self.assertEqual((d["policy"]["state"], d["policy"]["origins"]), ("loaded", [origin]))
+        self.assertEqual(d["site"], {"origin": origin, "listed": True, "ftpServers": [f"127.0.0.1:{self.ftp.port}"],
+                                     "programs": [self.editor], "registryKeys": [REGISTRY_KEY.upper()],
+                                     "localFolders": [self.paths["allowed"]]})
+        # What is left to do here: Firefox ESR refuses the unsigned add-on until the administrator allows it.
+        self.assertEqual(status, 1)
+        self.assertEqual(len(d["problems"]), 1, d["problems"])
+        self.assertIn("--firefox-unsigned on", d["problems"][0])
+
+        os.chmod("/etc/kadrooa/policy.json", 0o666)
+        try:
+            status, d = diagnose(HOST, "http://127.0.0.1:1")
+        finally:
+            os.chmod("/etc/kadrooa/policy.json", 0o644)
+        self.assertEqual((status, d["policy"]["state"], d["policy"]["origins"], d["site"]["listed"]),
+                         (1, "refused", [], False))
+        self.assertIn("/etc/kadrooa/policy.json", d["policy"]["reason"])
+
+    def test_keys(self):
+        """Two builds with two keys: two extension ids, each in its own host manifests, policies and CRX."""
+        ids = []
+        for folder in ("one", "two"):
+            out = os.path.join(self.dir, "keys", folder)
+            ids.append(build_package(out)[1])
+            with open(os.path.join(out, "browser/deb/etc/chromium/native-messaging-hosts/org.kadrooa.host.json")) as f:
+                self.assertEqual(json.load(f)["allowed_origins"], [f"chrome-extension://{ids[-1]['chromium']}/"])
+            with open(os.path.join(out, "browser/deb/usr/share/kadrooa/extension/update.xml")) as f:
+                self.assertIn(f"appid='{ids[-1]['chromium']}'", f.read())
+        self.assertNotEqual(ids[0]["chromium"], ids[1]["chromium"])
+        self.assertFalse(os.path.exists(os.path.join(ROOT, "browser/package/extension-key.pem")))
+
+    def test_removal(self):
+        """Runs last: the administrator's permission for unsigned add-ons and every policy go with the package, and
+        Firefox uninstalls the add-on from a profile that had it."""
+        unsigned = "/etc/firefox-esr/kadrooa-unsigned-addons.js"
+        self.assertEqual([p for p in os.listdir("/etc/firefox-esr") if "kadrooa" in p], [],
+                         "no system-wide Firefox preference unless the administrator asks for it")
+        subprocess.run(["kadrooa-apply-policy", "--firefox-unsigned", "on"], check=True, stdout=subprocess.DEVNULL)
+        with open(unsigned) as f:
+            self.assertIn('pref("xpinstall.signatures.required", false);', f.read())
+        subprocess.run(["dpkg", "--remove", "kadrooa"], check=True, stdout=subprocess.DEVNULL)
+        self.assertFalse(os.path.exists(unsigned), "removal takes the permission back")
+        self.assertFalse(os.path.exists("/etc/chromium/policies/managed/kadrooa.json"))
+        with open("/etc/firefox/policies/policies.json") as f:
+            policies = json.load(f)["policies"]
+        self.assertEqual(policies["ExtensionSettings"]["kadrooa@kadrooa.org"], {"installation_mode": "blocked"})
+        self.assertNotIn("kadrooa@kadrooa.org", policies.get("3rdparty", {}).get("Extensions", {}))
+        # The host as it was installed, run now that the package is gone: the browsers' parts are missing.
+        subprocess.run(["dpkg-deb", "-x", PACKAGE, os.path.join(self.dir, "removed")], check=True)
+        status, d = diagnose(os.path.join(self.dir, "removed/usr/bin/kadrooa"))
+        self.assertEqual((status, d["versions"]["extension"]), (1, None))
+        self.assertEqual([b["found"] for b in d["browsers"]], [False] * 4)
+        self.assertIn("the extension is not installed", d["problems"][0])
+
+        profile = getattr(self, "firefox_profile", None)
+        if profile is None:
+            return
+        addons = os.path.join(profile, "extensions.json")
+        with open(addons) as f:
+            self.assertIn("kadrooa@kadrooa.org", [a["id"] for a in json.load(f)["addons"]])
+        browser = subprocess.Popen(browser_command("firefox", profile) + ["about:blank"], stdout=subprocess.DEVNULL,
+                                   stderr=subprocess.DEVNULL, start_new_session=True)
+        try:
+            deadline = time.monotonic() + 60
+            while time.monotonic() < deadline:
+                time.sleep(2)
+                with open(addons) as f:
+                    if "kadrooa@kadrooa.org" not in [a["id"] for a in json.load(f)["addons"]]:
+                        break
+            else:
+                self.fail("Firefox kept the add-on after the package was removed")
+        finally:
+            os.killpg(browser.pid, signal.SIGKILL)
+            browser.wait()
+
+
+def diagnose(program, *origin):
+    done = subprocess.run([program, "--diagnose", "--json", *origin], capture_output=True, text=True, timeout=30)
+    return done.returncode, json.loads(done.stdout)
+
+
+def update_package(folder):
+    """Installs the package again with the next version of the extension; gives that version."""
+    with open("/usr/share/kadrooa/extension/ids.json") as f:
+        parts = (json.load(f)["version"].split(".") + ["0"])[:4]
+    version = ".".join(parts[:3] + [str(int(parts[3]) + 1)])
+    deb, _ = build_package(os.path.join(folder, version), version)
+    subprocess.run(["dpkg", "-i", deb], check=True, stdout=subprocess.DEVNULL)
+    return version
+
+
+def build_package(out, version=None):
+    """The package again from the installed program and these sources: with the key beside PACKAGE (the same
+    extension id) when a version is given, else with a key of its own. Gives the package and its ids.json."""
+    os.makedirs(out, exist_ok=True)
+    subprocess.run(["dpkg-deb", "-x", PACKAGE, os.path.join(out, "installed")], check=True)
+    env = dict(os.environ)
+    env.pop("KADROOA_EXTENSION_KEY", None) if version is None else env.setdefault(
+        "KADROOA_EXTENSION_KEY", os.path.join(os.path.dirname(os.path.abspath(PACKAGE)), "extension-key.pem"))
+    command = [os.path.join(ROOT, "browser/package/build.py"), os.path.join(out, "browser"),
+               os.path.join(out, "installed/usr/bin/kadrooa")] + (["--version", version] if version else [])
+    deb = subprocess.run(command, env=env, check=True, capture_output=True, text=True).stdout.strip()
+    with open(os.path.join(out, "browser/deb/usr/share/kadrooa/extension/ids.json")) as f:
+        return deb, json.load(f)
 
 
 def browser_command(browser, profile):
-    """A headless browser on a fresh profile, sending nothing beyond 127.0.0.1, allowing pop-ups from script."""
+    """A headless browser in Chinese on a fresh profile, sending nothing beyond 127.0.0.1, allowing pop-ups from
+    script."""
     if browser == "chromium":
         return ["/usr/lib/chromium/chromium", "--headless=new", "--no-sandbox", f"--user-data-dir={profile}",
-                "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9"]
+                "--no-first-run", "--disable-popup-blocking", "--proxy-server=http://127.0.0.1:9", "--lang=zh-CN",
+                "--accept-lang=zh-CN"]
     with open(os.path.join(profile, "user.js"), "w") as f:
         for name, value in (("network.proxy.type", 1), ("network.proxy.http", "127.0.0.1"),
                             ("network.proxy.http_port", 9), ("network.proxy.ssl", "127.0.0.1"),
                             ("network.proxy.ssl_port", 9), ("network.proxy.no_proxies_on", ""),
                             ("dom.disable_open_during_load", False), ("browser.shell.checkDefaultBrowser", False),
                             ("browser.startup.homepage_override.mstone", "ignore"),
-                            ("datareporting.policy.dataSubmissionEnabled", False)):
+                            ("datareporting.policy.dataSubmissionEnabled", False),
+                            # The package's own add-on is not signed by Mozilla: this profile alone accepts it.
+                            ("xpinstall.signatures.required", False),
+                            ("intl.accept_languages", "zh-CN"), ("intl.locale.requested", "zh-CN")):
             f.write(f"user_pref({json.dumps(name)}, {json.dumps(value)});\n")
     return ["firefox-esr", "--headless", "--no-remote", "--profile", profile]
 

@@ -290,7 +290,7 @@ class NativeHost(unittest.TestCase):
         host = Native(self.env, *argv)
         self.addCleanup(lambda: host.proc.stderr.closed or (host.proc.kill(), host.close()))
         if origin:
-            self.assertEqual(host.hello(origin)["result"], {"host": "1.0.0", "protocol": 1})
+            self.assertEqual(host.hello(origin)["result"], {"host": "1.0.0", "protocol": 1, "protocolMinor": 0})
         return host
 
     def test_edit_cycle_and_refusals(self):

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # kadrooa.exe as a browser starts it, under Wine: the Linux host's native messaging test
 # (tests/host/kadrooa_native_test.py) against each bitness's kadrooa.exe, with the policy and the registry in a
-# new prefix and a private vsftpd. Expects build/win32 and build/win64 built (scripts/build windows).
+# new prefix and a private vsftpd; and its --diagnose in that prefix, where nothing is installed. Expects build/win32
+# and build/win64 built (scripts/build windows).
 set -euo pipefail
 root=$(cd "$(dirname "$0")/../.." && pwd)
 cd "$root"
@@ -30,5 +31,7 @@ for bits in 32 64; do
   fi
   loader=$([ "$bits" = 64 ] && echo /usr/lib/wine/wine64 || echo wine)
   check "$name" python3 tests/host/kadrooa_native_test.py "$loader" "build/win$bits/bin/kadrooa.exe"
+  check "kadrooa.exe --diagnose --json ($bits-bit)" python3 tests/windows/diagnose_check.py "$loader" \
+    "build/win$bits/bin/kadrooa.exe"
 done
 report_totals

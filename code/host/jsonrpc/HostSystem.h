@@ -8,6 +8,8 @@
 #include <string>
 #include <string_view>
 
+#include <nlohmann/json.hpp>
+
 #include "control/Platform.h"
 #include "ftp/TransferObserver.h"
 #include "policy/PolicyDocument.h"
@@ -23,6 +25,10 @@ class HostSystem {
   virtual PathResolver& paths() = 0;
   // The administrator's policy, where the system keeps it.
   virtual PolicyLoad LoadPolicy() = 0;
+  // What is installed for the browsers, for kadrooa --diagnose: {"versions": {part: version or null}, "browsers":
+  // [{"browser", "manifest", "found", "host", "hostFound", "allows": [...], "extensionPolicy": {"where",
+  // "entry"}}], "problems": [text]}.
+  virtual nlohmann::json DescribeInstallation() = 0;
   // Tells `observer` how the platform's transfers advance, where it can tell.
   virtual void ObserveTransfers(TransferObserver* observer) = 0;
 

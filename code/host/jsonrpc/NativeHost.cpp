@@ -200,7 +200,8 @@ class Bridge final : public UserPrompt, public TransferObserver {
       return false;
     }
     session_ = std::move(session);
-    channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"host", version_}, {"protocol", kBridgeProtocol}}}});
+    channel_.Write({{"jsonrpc", "2.0"}, {"id", id}, {"result", {{"host", version_}, {"protocol", kBridgeProtocol},
+                                                            {"protocolMinor", kBridgeProtocolMinor}}}});
     return true;
   }
 

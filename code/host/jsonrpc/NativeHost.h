@@ -9,7 +9,9 @@
 
 namespace kadroo::jsonrpc {
 
+// The bridge's protocol: parts whose major numbers differ cannot talk; a newer minor number only adds to it.
 inline constexpr int kBridgeProtocol = 1;
+inline constexpr int kBridgeProtocolMinor = 0;
 
 // Whether argv is what a browser passes to a native messaging host: Chromium's, Chrome's and Edge's
 // "chrome-extension://ID/" (and on Windows a --parent-window), or Firefox's manifest path and add-on id.

@@ -8,6 +8,7 @@
 #include <string>
 
 #include "control/KadroOcx.h"
+#include "host/jsonrpc/Diagnosis.h"
 #include "host/jsonrpc/HostSystem.h"
 #include "host/jsonrpc/JsonRpc.h"
 #include "host/jsonrpc/NativeHost.h"
@@ -20,8 +21,12 @@ int main(int argc, char** argv) {
     std::printf("kadrooa %s (bridge protocol %d)\n", KADROOA_VERSION, kadroo::jsonrpc::kBridgeProtocol);
     return 0;
   }
+  if (argc >= 2 && std::string(argv[1]) == "--diagnose") {
+    return kadroo::jsonrpc::RunDiagnosis(*system, KADROOA_VERSION, argc, argv);
+  }
   if (argc > 2 && !kadroo::jsonrpc::StartedByBrowser(argc, argv)) {
-    std::fprintf(stderr, "usage: kadrooa [requests.jsonl | --version | --browser-policy]\n");
+    std::fprintf(stderr,
+                 "usage: kadrooa [requests.jsonl | --version | --browser-policy | --diagnose [--json] [ORIGIN]]\n");
     return 2;
   }
   if (kadroo::jsonrpc::StartedByBrowser(argc, argv)) return kadroo::jsonrpc::RunNativeHost(*system, KADROOA_VERSION);
