@@ -23,6 +23,8 @@ import unittest
 sys.path.insert(0, os.path.dirname(os.path.abspath(__file__)))
 HOST = sys.argv[1:] or ["build/bin/kadrooa"]
 WINDOWS = HOST[-1].endswith(".exe")
+# AddressSanitizer's shadow memory and quarantine make a host's peak memory say nothing of its own.
+SANITIZED = not WINDOWS and b"__asan_init" in open(HOST[-1], "rb").read()
 del sys.argv[1:]
 import kadrooa_cycle_test as cycle  # noqa: E402  (its Server: vsftpd through the scripts' own helper)
 
@@ -446,7 +448,8 @@ class NativeHost(unittest.TestCase):
             with open(f"/proc/{host.proc.pid}/status") as f:
                 peak = int(dict(line.split(":", 1) for line in f)["VmHWM"].split()[0]) / 1024
             print(f"host's peak memory after a 2 MiB message: {peak:.1f} MiB", file=sys.stderr)
-            self.assertLess(peak, 4 * 2 + 16, "MiB")
+            if not SANITIZED:
+                self.assertLess(peak, 4 * 2 + 16, "MiB")
         for length in (0xFFFFFFFF, 2 * MIB + 1):  # longer lengths end the connection without reading on
             host = self.start()
             host.send_raw(struct.pack("=I", length))
