@@ -26,6 +26,7 @@ sys.path.insert(0, os.path.join(ROOT, "tests", "host"))
 ARGUMENTS = sys.argv[1:]
 del sys.argv[1:]  # the cycle test reads its own argument when imported
 from kadrooa_cycle_test import Server  # noqa: E402  (the one vsftpd fixture)
+from kadrooa_tls_test import Authority  # noqa: E402
 sys.argv[1:] = ARGUMENTS
 
 HOST = "/usr/bin/kadrooa"
@@ -435,13 +436,39 @@ class BrowserBridge(unittest.TestCase):
                 if folder == "allowed" or name.startswith(("kad", "oam")):
                     os.remove(os.path.join(self.paths[folder], name))
 
+    def serve_tls(self):
+        """A vsftpd that requires TLS, with a certificate of the test's own authority that the administrator pins in
+        ftp-tls.json: the page names the server as any other and asks for nothing more. Gone after the test."""
+        authority = Authority(tempfile.mkdtemp(dir=self.dir))
+        pem = authority.issue("server")
+        server = Server(tls_pem=pem)
+        self.addCleanup(server.stop)
+        server.write("docs/tls.doc", "草稿".encode())
+        with open("/etc/kadrooa/ftp-tls.json", "w") as f:
+            json.dump({"servers": {f"127.0.0.1:{server.port}": {"sha256": authority.fingerprint(pem)}}}, f)
+        self.addCleanup(os.remove, "/etc/kadrooa/ftp-tls.json")
+        listed = self.policy["sites"][f"http://127.0.0.1:{self.site.port}"]["ftpServers"]
+        listed.append(f"127.0.0.1:{server.port}")
+        self.addCleanup(listed.pop)
+        self.config["tls"] = {"port": server.port, "user": server.user, "password": server.password}
+        self.addCleanup(self.config.pop, "tls")
+        return server
+
+    def check_tls(self, server, tls):
+        self.assertEqual((tls["get"], tls["save"], tls["prompts"]), (1, 1, []), tls)
+        self.assertEqual(server.read("docs/tls.doc"), EDITED)
+        self.assertEqual(server.read("docs/tls.doc.old"), "草稿".encode())
+        self.assertFalse(os.path.exists(os.path.join(server.root, "docs/tls.doc.new")))
+
     def test_chromium(self):
         if "chromium" not in BROWSERS:
             self.skipTest("not asked for")
         self.reset_server()
+        tls = self.serve_tls()
         r = self.run_browser(browser_command("chromium", tempfile.mkdtemp(dir=self.dir)), "script=module&update=now",
                              "updated")
         self.check(r)
+        self.check_tls(tls, r["tls"])
         self.check_updated(r["updated"])
 
     def test_firefox(self):
