@@ -139,10 +139,12 @@ ftp_server_start() {
   case $name in
     proftpd)
       _ftp_server_user "$root" /usr/sbin/nologin || { ftp_server_stop; return 1; }
-      # No reverse lookups, no deliberate login delay (mod_delay), no logs beyond the server's own file.
+      # No reverse lookups, no deliberate login delay (mod_delay), no logs beyond the server's own file. Its own
+      # address is given, or proftpd looks up the machine's name, which waits for DNS where /etc/hosts lacks it.
       cat >"$_FTP_SERVER_STATE/proftpd.conf" <<EOF
 ServerType inetd
 ServerName "KadroOA bench"
+DefaultAddress 127.0.0.1
 UseIPv6 off
 User nobody
 Group nogroup
