@@ -35,6 +35,12 @@ BIG = 50 * 1024 * 1024
 REGISTRY_KEY = "HKEY_LOCAL_MACHINE\\SOFTWARE\\KadroOA Test\\Editor"
 
 
+def same_root(pid, own=os.stat("/proc/self/root")):
+    """Whether the process sees the file system this test sees (not another run's, in a root of its own)."""
+    theirs = os.stat(f"/proc/{pid}/root")
+    return (theirs.st_dev, theirs.st_ino) == (own.st_dev, own.st_ino)
+
+
 def host_processes():
     """The kadrooa hosts running now: pid -> (start tick, argv); the policy reader's brief runs are left out."""
     found = {}
@@ -42,7 +48,7 @@ def host_processes():
         if not pid.isdigit():
             continue
         try:
-            if os.readlink(f"/proc/{pid}/exe") != HOST:
+            if os.readlink(f"/proc/{pid}/exe") != HOST or not same_root(pid):
                 continue
             with open(f"/proc/{pid}/cmdline", "rb") as f:
                 argv = f.read().split(b"\0")
