@@ -72,8 +72,8 @@ class TlsSession {
   virtual ~TlsSession() = default;
   // Replaces `stream` (the control connection, just after 234) by a TLS stream over it, once the handshake is
   // done and the certificate checked (a host may resume the session of its last control connection to the same
-  // server, host, port and pin alike, whose certificate it checked then): 12045 an unknown authority, 12038 another name, 12037 expired or not yet
-  // valid, 12169 another pinned fingerprint or another fault of the certificate, 12044 a client certificate
+  // server, host, port and pin alike, whose certificate it checked then): 12045 an unknown authority, 12038
+  // another name, 12037 expired or not yet valid, 12169 another pinned fingerprint or another fault of the certificate, 12044 a client certificate
   // wanted, 12157 any other failure of the handshake.
   virtual int32_t SecureControl(std::unique_ptr<Stream>& stream, Deadline deadline) = 0;
   // The same for a data connection (after the server's 150, in either mode; we are the TLS client in both): it

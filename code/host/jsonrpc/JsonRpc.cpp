@@ -283,8 +283,8 @@ std::optional<json> Server::HandleRequest(const json& request) {
   } else if (params.size() != method->kinds.size()) {
     response = ErrorResponse(id, kInvalidParams,
                              "Invalid params: " + std::string(method->name) + " takes " +
-                                 std::to_string(method->kinds.size()) + " argument(s), " + std::to_string(params.size()) +
-                                 " given");
+                                 std::to_string(method->kinds.size()) + " argument(s), " +
+                                 std::to_string(params.size()) + " given");
   } else {
     try {
       const Arguments arguments(params, method->kinds);

@@ -47,7 +47,8 @@ bool OnlyRootWrites(const struct stat& st) { return st.st_uid == 0 && (st.st_mod
 
 std::optional<std::string> ReadRootOwnedFile(const std::string& path, std::string& problem) {
   problem.clear();
-  const std::string folder = path.rfind('/') == std::string::npos ? "." : path.substr(0, std::max<size_t>(path.rfind('/'), 1));
+  const size_t slash = path.rfind('/');
+  const std::string folder = slash == std::string::npos ? "." : path.substr(0, std::max<size_t>(slash, 1));
   const int fd = ::open(path.c_str(), O_RDONLY | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK);
   if (fd < 0) {
     if (errno == ENOENT) return std::nullopt;

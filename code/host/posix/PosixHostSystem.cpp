@@ -127,7 +127,9 @@ class PosixHostSystem final : public jsonrpc::HostSystem {
     const std::string path = set && *set ? set : "/etc/kadrooa/policy.json";
     std::string problem;
     const auto text = ReadRootOwnedFile(path, problem);
-    if (!text) return problem.empty() ? PolicyLoad{PolicyLoad::Status::kAbsent, {}, "", path} : RefusedPolicy(path, problem);
+    if (!text) {
+      return problem.empty() ? PolicyLoad{PolicyLoad::Status::kAbsent, {}, "", path} : RefusedPolicy(path, problem);
+    }
     // The file's own encoding, whatever the locale: entries keep the bytes the administrator wrote.
     LocaleCodePage utf8("UTF-8");
     PosixPaths paths(utf8);
