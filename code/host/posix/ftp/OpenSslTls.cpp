@@ -7,8 +7,10 @@
 #include <openssl/x509v3.h>
 
 #include <algorithm>
+#include <chrono>
 #include <cerrno>
 #include <cstring>
+#include <iterator>
 #include <map>
 #include <string>
 
@@ -78,7 +80,16 @@ class TlsStream final : public PosixStream {
       ERR_clear_error();
       return 0;
     }
-    if (r == 0) return 0;  // the server's close_notify, or the end of the socket (see SecureData)
+    if (r == 0) {  // the server's close_notify, or the end of the socket (see SecureData)
+      // A connection freed before it is shut down both ways loses its ticket (OpenSSL marks the session not
+      // resumable), and the next connection to the server would then need a full handshake. Nothing is left to
+      // say after the server's close_notify, so the shutdown is recorded without a reply.
+      if (SSL_get_shutdown(ssl_) & SSL_RECEIVED_SHUTDOWN) {
+        SSL_set_quiet_shutdown(ssl_, 1);
+        SSL_shutdown(ssl_);
+      }
+      return 0;
+    }
     got = 0;
     if (waitError) return waitError;
     return r == -SSL_ERROR_SYSCALL && errno ? ErrorFromSocket(errno) : ERROR_INTERNET_CONNECTION_ABORTED;
@@ -96,7 +107,10 @@ class TlsStream final : public PosixStream {
 
   // close_notify, then the socket's own end, then what the server still sends (a session ticket, its own
   // close_notify) until it closes: closing a socket with unread bytes would reset the connection, and the server
-  // would count the upload as broken.
+  // would count the upload as broken. The socket is closed only after the server's end has arrived too: vsftpd
+  // waits for its end to be acknowledged before it answers 226, and an end that reaches a socket closed just
+  // before went unacknowledged until the server sent it again, 200 ms later. A server that keeps its end open
+  // is waited for a second at most.
   int32_t Shutdown(Deadline deadline) override {
     int32_t waitError = 0;
     const int r = Drive(ssl_, fd(), deadline, [&] { return SSL_shutdown(ssl_) >= 0 ? 1 : -1; }, waitError);
@@ -106,6 +120,10 @@ class TlsStream final : public PosixStream {
     char buffer[4096];
     for (size_t got = 1; got > 0;) {
       if (Read(buffer, sizeof buffer, deadline, got)) break;
+    }
+    const Deadline end = std::min(deadline, ftp::Clock::now() + std::chrono::seconds(1));
+    for (size_t got = 1; got > 0;) {
+      if (inner_->Read(buffer, sizeof buffer, end, got)) break;
     }
     return 0;
   }
@@ -156,6 +174,23 @@ class OpenSslClient {
     const auto found = resumable_.find(key);
     return found == resumable_.end() ? nullptr : found->second;
   }
+  // The key exchange group the server chose last time goes first, so that the client's first key share is one
+  // the server takes: otherwise a server that does not take OpenSSL's first choice (vsftpd takes P-256 only)
+  // asks again, which costs a round trip and a second key on every connection.
+  void PreferGroup(SSL* ssl, const std::string& key) const {
+    const auto found = groups_.find(key);
+    if (found == groups_.end()) return;
+    int groups[std::size(kDefaultGroups) + 1] = {found->second};
+    size_t count = 1;
+    for (int group : kDefaultGroups) {
+      if (group != found->second) groups[count++] = group;
+    }
+    SSL_set1_groups(ssl, groups, count);
+  }
+  void RememberGroup(SSL* ssl, const std::string& key) {
+    if (const int group = SSL_get_negotiated_group(ssl); group > 0) groups_[key] = group;
+  }
+
   void Keep(const std::string& key, SSL_SESSION* session) {
     SSL_SESSION_up_ref(session);
     SSL_SESSION*& kept = resumable_[key];
@@ -167,8 +202,14 @@ class OpenSslClient {
   static int NewSession(SSL* ssl, SSL_SESSION* session);
   static int ClientCertificate(SSL* ssl, X509**, EVP_PKEY**);
 
+  // OpenSSL 3's own default list, in its order.
+  static constexpr int kDefaultGroups[] = {NID_X25519,   NID_X9_62_prime256v1, NID_X448,      NID_secp521r1,
+                                           NID_secp384r1, NID_ffdhe2048,        NID_ffdhe3072, NID_ffdhe4096,
+                                           NID_ffdhe6144, NID_ffdhe8192};
+
   SSL_CTX* contexts_[2] = {};
   std::map<std::string, SSL_SESSION*> resumable_;
+  std::map<std::string, int> groups_;
 };
 
 namespace {
@@ -221,8 +262,10 @@ class OpenSslSession final : public ftp::TlsSession {
     // A server that ends a download without close_notify: the 226 and the announced size judge it.
     if (data) SSL_set_options(ssl, SSL_OP_IGNORE_UNEXPECTED_EOF);
     if (SSL_SESSION* resume = data ? newest_ : client_.Resumable(key_)) SSL_set_session(ssl, resume);
+    client_.PreferGroup(ssl, key_);
     int32_t waitError = 0;
     const int r = Drive(ssl, fd, deadline, [&] { return SSL_connect(ssl); }, waitError);
+    if (r > 0) client_.RememberGroup(ssl, key_);
     if (r <= 0) {
       if (waitError) return waitError;
       if (SSL_get_verify_result(ssl) != X509_V_OK) return ErrorForVerify(SSL_get_verify_result(ssl));
