@@ -265,7 +265,7 @@ int32_t TlsStream::Handshake(Deadline deadline) {
   if (int32_t err = Negotiate(deadline)) return err;
   if (int32_t err = CheckCertificate()) {
     // Tell the server, as the connection is given up.
-    Shutdown(Clock::now() + std::chrono::seconds(1));
+    SendCloseNotify(Clock::now() + std::chrono::seconds(1));
     broken_ = true;
     brokenError_ = err;
     return err;
@@ -358,21 +358,35 @@ int32_t TlsStream::Write(const char* data, size_t size, Deadline deadline) {
   return 0;
 }
 
+int32_t TlsStream::SendCloseNotify(Deadline deadline) {
+  if (!haveContext_) return 0;
+  DWORD type = SCHANNEL_SHUTDOWN;
+  SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
+  SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
+  if (::ApplyControlToken(&context_, &controlDesc) != SEC_E_OK) return 0;
+  SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
+  SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
+  DWORD attributes = 0;
+  ::InitializeSecurityContextW(credentials_.get(), &context_, target_.data(), kRequest, 0, 0, nullptr, 0, nullptr,
+                               &outDesc, &attributes, nullptr);
+  return SendToken(out[0], deadline);
+}
+
 int32_t TlsStream::Shutdown(Deadline deadline) {
-  if (haveContext_) {
-    DWORD type = SCHANNEL_SHUTDOWN;
-    SecBuffer control{sizeof type, SECBUFFER_TOKEN, &type};
-    SecBufferDesc controlDesc{SECBUFFER_VERSION, 1, &control};
-    if (::ApplyControlToken(&context_, &controlDesc) == SEC_E_OK) {
-      SecBuffer out[1] = {{0, SECBUFFER_TOKEN, nullptr}};
-      SecBufferDesc outDesc{SECBUFFER_VERSION, 1, out};
-      DWORD attributes = 0;
-      ::InitializeSecurityContextW(credentials_.get(), &context_, target_.data(), kRequest, 0, 0, nullptr, 0,
-                                   nullptr, &outDesc, &attributes, nullptr);
-      if (int32_t err = SendToken(out[0], deadline)) return err;
-    }
+  if (int32_t err = SendCloseNotify(deadline)) return err;
+  if (int32_t err = transport_->Shutdown(deadline)) return err;
+  // Then what the server still sends (a TLS 1.3 session ticket, its close_notify) until it closes: a socket
+  // closed with unread bytes resets the connection, and vsftpd counts the upload as broken (426). A server that
+  // keeps its end open is waited for a second at most.
+  char buffer[4096];
+  for (size_t got = 1; got > 0;) {
+    if (Read(buffer, sizeof buffer, deadline, got)) break;
   }
-  return transport_->Shutdown(deadline);
+  const Deadline end = std::min(deadline, Clock::now() + std::chrono::seconds(1));
+  for (size_t got = 1; got > 0;) {
+    if (transport_->Read(buffer, sizeof buffer, end, got)) break;
+  }
+  return 0;
 }
 
 bool TlsStream::Readable() {

@@ -67,7 +67,7 @@ class TlsStream final : public ftp::Stream, public Pollable {
 
   int32_t Read(char* data, size_t size, Deadline deadline, size_t& got) override;
   int32_t Write(const char* data, size_t size, Deadline deadline) override;
-  // close_notify, then the transport's own shutdown.
+  // close_notify, then the transport's own shutdown, then what the server still sends until it closes.
   int32_t Shutdown(Deadline deadline) override;
   Endpoint Peer() const override { return transport_->Peer(); }
   Endpoint Local() const override { return transport_->Local(); }
@@ -80,6 +80,7 @@ class TlsStream final : public ftp::Stream, public Pollable {
   // Receives more into `in_`; 12157 when the peer closes.
   int32_t Fill(Deadline deadline);
   int32_t SendToken(SecBuffer& token, Deadline deadline);
+  int32_t SendCloseNotify(Deadline deadline);
   int32_t CheckCertificate();
 
   TlsCredentials& credentials_;
