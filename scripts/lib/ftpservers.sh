@@ -7,7 +7,8 @@
 #                               missing, chowned to the user) on a free port, and waits for its greeting. Sets
 #                               FTP_SERVER_PORT, FTP_SERVER_USER, FTP_SERVER_PASS and FTP_SERVER_VERSION. With
 #                               FTP_SERVER_TLS_PEM (certificate and key in one file) vsftpd and pure-ftpd offer FTP
-#                               over TLS and require it (vsftpd also requires data connections to resume the session).
+#                               over TLS and require it (vsftpd also requires data connections to resume the session);
+#                               with FTP_SERVER_TLS_OPTIONAL=1 they offer it only.
 #                               KADROOA_PROFTPD_DIGEST=1 loads proftpd's mod_digest (HASH, XSHA256, ...).
 #   ftp_server_stop             stops it (its whole process group) and removes the user and every file it wrote
 #                               outside ROOT. Safe to call twice and from a trap.
@@ -119,7 +120,7 @@ ftp_server_start() {
   fi
   _FTP_SERVER_NAME=$name
   if [ "$name" = vsftpd ]; then
-    VSFTPD_TLS_PEM=${FTP_SERVER_TLS_PEM:-}
+    VSFTPD_TLS_PEM=${FTP_SERVER_TLS_PEM:-} VSFTPD_TLS_OPTIONAL=${FTP_SERVER_TLS_OPTIONAL:-}
     need_packages vsftpd || return 1
     vsftpd_start "$root" || return 1
     FTP_SERVER_PORT=$VSFTPD_PORT FTP_SERVER_USER=$VSFTPD_USER FTP_SERVER_PASS=$VSFTPD_PASS
@@ -171,9 +172,10 @@ EOF
       ;;
     pure-ftpd)
       _ftp_server_user "$root" "$(_ftp_server_listed_shell)" || { ftp_server_stop; return 1; }
-      # -Y 3: TLS required on the control and every data connection.
+      # -Y 3: TLS required on the control and every data connection; -Y 1: offered.
       local tls=()
-      [ -n "${FTP_SERVER_TLS_PEM:-}" ] && tls=(-Y 3 -2 "$FTP_SERVER_TLS_PEM")
+      [ -n "${FTP_SERVER_TLS_PEM:-}" ] && tls=(-Y "$([ -n "${FTP_SERVER_TLS_OPTIONAL:-}" ] && echo 1 || echo 3)"
+        -2 "$FTP_SERVER_TLS_PEM")
       # -A chroot, -E no anonymous, -H no reverse lookups, -l unix: the system's password file; -u 1: any uid.
       setsid "$dir/root/usr/sbin/pure-ftpd" -S "127.0.0.1,$FTP_SERVER_PORT" -p "${range% *}:${range#* }" \
         -A -E -H -l unix -u 1 -g "$_FTP_SERVER_STATE/pure-ftpd.pid" ${tls[@]+"${tls[@]}"} \
