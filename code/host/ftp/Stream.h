@@ -26,6 +26,18 @@ struct Endpoint {
   bool ipv6 = false;
 };
 
+// Whether two ends are on the same machine: their addresses without the ports, an IPv4-mapped IPv6 address
+// ("::ffff:10.0.0.1") as the IPv4 one. An active-mode data connection is taken only from the control's server.
+inline bool SameHost(const Endpoint& a, const Endpoint& b) {
+  auto host = [](const std::string& address) {
+    const bool mapped = address.size() > 7 && (address.compare(0, 7, "::ffff:") == 0 ||
+                                               address.compare(0, 7, "::FFFF:") == 0) &&
+                        address.find('.') != std::string::npos;
+    return mapped ? address.substr(7) : address;
+  };
+  return !a.address.empty() && host(a.address) == host(b.address);
+}
+
 class LocalFile;
 struct Flow;
 

@@ -29,20 +29,6 @@ int RemainingMs(Deadline deadline) {
   return ms <= 0 ? 0 : ms > INT_MAX ? INT_MAX : static_cast<int>(ms);
 }
 
-// The address without its port, an IPv4-mapped IPv6 address as the IPv4 one.
-std::string HostBytes(const sockaddr_storage& a) {
-  if (a.ss_family == AF_INET6) {
-    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(a).sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&in6)) return std::string(reinterpret_cast<const char*>(in6.s6_addr) + 12, 4);
-    return std::string(reinterpret_cast<const char*>(in6.s6_addr), 16);
-  }
-  if (a.ss_family == AF_INET) {
-    const auto& in = reinterpret_cast<const sockaddr_in&>(a).sin_addr;
-    return std::string(reinterpret_cast<const char*>(&in), 4);
-  }
-  return {};
-}
-
 Endpoint EndpointOf(const sockaddr_storage& a) {
   char text[INET6_ADDRSTRLEN] = {};
   Endpoint e;
@@ -118,23 +104,20 @@ class SocketListener : public ftp::Listener {
   Endpoint Bound() const override { return bound_; }
 
   int32_t Accept(ftp::Stream& control, Deadline deadline, std::unique_ptr<ftp::Stream>& out) override {
-    sockaddr_storage peer{};
-    socklen_t length = sizeof peer;
     const int controlFd = DescriptorOf(control);
-    ::getpeername(controlFd, reinterpret_cast<sockaddr*>(&peer), &length);
+    const Endpoint server = control.Peer();
     for (;;) {
       pollfd p[2] = {{socket_.get(), POLLIN, 0}, {controlFd, POLLIN, 0}};
       if (PollUntil(p, 2, deadline) == 0) return ERROR_INTERNET_TIMEOUT;
       if (!(p[0].revents & POLLIN)) return 0;
       sockaddr_storage from{};
-      length = sizeof from;
+      socklen_t length = sizeof from;
       Fd s(::accept4(socket_.get(), reinterpret_cast<sockaddr*>(&from), &length, SOCK_CLOEXEC));
       if (!s) {
         if (errno == EINTR || errno == ECONNABORTED || errno == EAGAIN) continue;
         return ERROR_INTERNET_CANNOT_CONNECT;
       }
-      const std::string host = HostBytes(from);
-      if (host.empty() || host != HostBytes(peer)) continue;
+      if (!ftp::SameHost(EndpointOf(from), server)) continue;
       out = std::make_unique<SocketStream>(std::move(s), false);
       return 0;
     }

@@ -43,19 +43,6 @@ int LengthOf(const sockaddr_storage& a) {
   return a.ss_family == AF_INET6 ? sizeof(sockaddr_in6) : sizeof(sockaddr_in);
 }
 
-std::string HostBytes(const sockaddr_storage& a) {
-  if (a.ss_family == AF_INET6) {
-    const auto& in6 = reinterpret_cast<const sockaddr_in6&>(a).sin6_addr;
-    if (IN6_IS_ADDR_V4MAPPED(&in6)) return std::string(reinterpret_cast<const char*>(in6.s6_addr) + 12, 4);
-    return std::string(reinterpret_cast<const char*>(in6.s6_addr), 16);
-  }
-  if (a.ss_family == AF_INET) {
-    const auto& in = reinterpret_cast<const sockaddr_in&>(a).sin_addr;
-    return std::string(reinterpret_cast<const char*>(&in), 4);
-  }
-  return {};
-}
-
 // The address of an endpoint, port 0; false when it is no address.
 bool AddressOf(const Endpoint& endpoint, sockaddr_storage& out) {
   out = sockaddr_storage{};
@@ -87,11 +74,6 @@ int32_t ErrorFromWinsock(int err) {
       return ERROR_INTERNET_CANNOT_CONNECT;
     default: return ERROR_INTERNET_CONNECTION_ABORTED;
   }
-}
-
-bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b) {
-  const std::string x = HostBytes(a);
-  return !x.empty() && x == HostBytes(b);
 }
 
 Endpoint EndpointOf(const sockaddr_storage& a) {
@@ -235,7 +217,7 @@ int32_t WinsockListener::Accept(ftp::Stream& control, Deadline deadline, std::un
     sockaddr_storage from{};
     int length = sizeof from;
     Socket s(::accept(socket_.get(), reinterpret_cast<sockaddr*>(&from), &length));
-    if (!s || !SameHost(from, server)) continue;
+    if (!s || !ftp::SameHost(EndpointOf(from), control.Peer())) continue;
     ::SetHandleInformation(reinterpret_cast<HANDLE>(s.get()), HANDLE_FLAG_INHERIT, 0);
     out = std::make_unique<WinsockStream>(std::move(s));
     socket_.reset();

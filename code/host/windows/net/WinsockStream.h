@@ -28,7 +28,6 @@ class Pollable {
 int32_t StartWinsock();
 
 int32_t ErrorFromWinsock(int err);
-bool SameHost(const sockaddr_storage& a, const sockaddr_storage& b);
 Endpoint EndpointOf(const sockaddr_storage& a);
 
 class Socket {
