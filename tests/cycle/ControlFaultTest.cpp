@@ -16,14 +16,6 @@ using Commands = std::vector<std::string>;
 Text T(const std::string& s) { return FromUtf8Lossy(s); }
 std::string N(const Text& s) { return ToUtf8Lossy(s); }
 
-// Names in `dir`, sorted: to see that nothing was left beside a file.
-std::vector<std::string> Listing(const fs::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
-
 class ControlFaultTest : public ::testing::Test {
  protected:
   explicit ControlFaultTest(std::chrono::milliseconds timeout = std::chrono::seconds(5)) : real(timeout) {

@@ -20,12 +20,7 @@ class EditCycleTest : public ::testing::TestWithParam<int32_t> {
     const std::string address = server.empty() ? "127.0.0.1:" + std::to_string(vsftpd.port()) : server;
     control.setparm(T("uid=" + vsftpd.user() + ";path=" + address + ";pass=" + vsftpd.password()), u";", GetParam());
   }
-  std::vector<std::string> ServerListing(const std::string& dir) {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(vsftpd.Path(dir))) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  }
+  std::vector<std::string> ServerListing(const std::string& dir) { return Listing(vsftpd.Path(dir)); }
 
   VsftpdServer vsftpd;
   RealPlatform real;

@@ -28,12 +28,6 @@ TEST(ProftpdDigestTest, TwoClerksSaveTheSameDocument) {
     Touch(N(c.getLocalFile()));
     ASSERT_EQ(c.saveFile(), 1) << N(c.getErrorMsg());
   };
-  auto listing = [&] {
-    std::vector<std::string> names;
-    for (const auto& e : fs::directory_iterator(proftpd.Path("docs"))) names.push_back(e.path().filename());
-    std::sort(names.begin(), names.end());
-    return names;
-  };
   proftpd.WriteFile("docs/report.doc", "version 1");
   configure(first);
   configure(second);
@@ -44,7 +38,7 @@ TEST(ProftpdDigestTest, TwoClerksSaveTheSameDocument) {
   EXPECT_TRUE(firstDesk.prompt.shown.empty());
   save(second, "version 3");
 
-  const auto names = listing();
+  const auto names = Listing(proftpd.Path("docs"));
   ASSERT_EQ(names.size(), 3u) << ::testing::PrintToString(names);
   EXPECT_EQ(proftpd.ReadFile("docs/" + names[0]), "version 2");
   EXPECT_EQ(proftpd.ReadFile("docs/report.doc"), "version 3");
@@ -64,7 +58,7 @@ TEST(ProftpdDigestTest, TwoClerksSaveTheSameDocument) {
   ASSERT_EQ(second.PutFile(T(local), u"docs/report.doc", 0), 1) << N(second.getErrorMsg());
   EXPECT_EQ(secondDesk.prompt.shown.size(), 1u);
   EXPECT_EQ(second.getTiShiMsg(), u"");
-  EXPECT_EQ(listing().size(), 3u) << ::testing::PrintToString(listing());
+  EXPECT_EQ(Listing(proftpd.Path("docs")).size(), 3u) << ::testing::PrintToString(Listing(proftpd.Path("docs")));
   EXPECT_EQ(proftpd.ReadFile("docs/" + names[0]), "version 2");
   EXPECT_EQ(proftpd.ReadFile("docs/report.doc.old"), "version 3");
 }

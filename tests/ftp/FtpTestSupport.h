@@ -2,13 +2,13 @@
 // What the FTP client's tests share: text conversion and a client with timeouts short enough for a test.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
 #include <string>
 #include <vector>
 
 #include "host/posix/PosixLocalFiles.h"
 #include "host/posix/ftp/PosixFtpClient.h"
+#include "support/TempDir.h"
 
 namespace kadroo::testing {
 
@@ -39,14 +39,6 @@ struct ClientUnderTest {
     return client.FtpFindFirstFile(connection, T(remote), record, 0, 0);
   }
 };
-
-// Names of the files in `dir`, to see that no temporary file was left behind.
-inline std::vector<std::string> Listing(const std::filesystem::path& dir) {
-  std::vector<std::string> names;
-  for (const auto& entry : std::filesystem::directory_iterator(dir)) names.push_back(entry.path().filename());
-  std::sort(names.begin(), names.end());
-  return names;
-}
 
 // Bytes that differ from position to position, so that a shifted or repeated block shows.
 inline std::string Pattern(size_t size, uint32_t seed = 1) {
